@@ -1,0 +1,28 @@
+#pragma once
+// THTTPCGIReply: runs a gateway program under the CGI/1.1 conventions and
+// sends what it writes.
+
+#include <string>
+
+#include "server/reply/SvrHttpReply.h"
+
+class THTTPCGIReply : public THTTPReply {
+ public:
+  // program: the program to run; document: its script (or, for a
+  // stand-alone program, the path info).
+  THTTPCGIReply(TRequestHeader& header, bool isTLS, TSvrHttpThread* thread,
+                const std::string& program, const std::string& document, TSvrSocket& socket,
+                TMemoryStream& body);
+  ~THTTPCGIReply() override;
+
+  void SendBody() override;
+  void SendHeader() override;
+  std::unique_ptr<TMemoryStream> GetBodyCopy() override;
+  void Execute() override;
+
+ protected:
+  TSvrHttpThread* Thread;
+  std::string Program;
+  std::string Document;
+  TMemoryStream Output;
+};

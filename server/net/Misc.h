@@ -1,0 +1,24 @@
+#pragma once
+// Stateless HTTP text helpers: dates, log stamps, percent-decoding, parent
+// segment removal and template substitution.
+
+#include <string>
+
+#include "platform/TimeZone.h"
+
+// ASCII-only upper-casing: letters with diacritics stay as they are.
+std::string UpperCase(const std::string& text);
+char UpperChar(char c);
+// Case-insensitive (ASCII) equality and search; Pos is 1-based, 0 when absent.
+bool SameText(const std::string& a, const std::string& b);
+std::size_t Pos(const std::string& needle, const std::string& haystack);
+std::size_t PosText(const std::string& needle, const std::string& haystack);  // ignoring case
+
+std::string PadNumber(long long number, int width);
+std::string MonthName(int month);  // 1..12
+std::string HttpDate(const TSystemTime& gmt);
+std::string LogTimeStamp();
+bool PercentDecode(std::string& text, bool pathMode);
+bool PercentDecodeSegment(std::string& text);
+std::string SubstituteArgument(const std::string& templ, const std::string& argument);
+bool RemoveParentSegments(std::string& path);

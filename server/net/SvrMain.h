@@ -1,0 +1,16 @@
+#pragma once
+// The listeners and the process-wide connection counters.
+
+#include <atomic>
+#include <cstdint>
+
+extern std::atomic<uint32_t> AcceptedConnections;  // since the process started
+extern std::atomic<uint16_t> ActiveConnections;    // live connection threads
+
+void StartListeners(int port, bool tlsOn);
+void StopListeners();
+bool ListenersAreRunning();
+
+constexpr int kTlsPort = 443;
+constexpr int kListenBacklog = 5;
+constexpr uint32_t kLastConnectionNumber = 999;  // numbers run 1..999, then 1 again

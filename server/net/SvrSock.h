@@ -1,0 +1,79 @@
+#pragma once
+// TSvrSocket: one TCP socket (listening or accepted) with the server's whole
+// vocabulary for the wire. Never throws: failures are in LastError (WinSock
+// codes) and show as a closed socket, an empty text or a false result.
+
+#include <cstdint>
+#include <string>
+
+#include "common/MemoryStream.h"
+
+// WinSock error codes that the socket layer records.
+constexpr int32_t WSAEINTR = 10004;
+constexpr int32_t WSAEBADF = 10009;
+constexpr int32_t WSAEACCES = 10013;
+constexpr int32_t WSAEFAULT = 10014;
+constexpr int32_t WSAEINVAL = 10022;
+constexpr int32_t WSAEMFILE = 10024;
+constexpr int32_t WSAEWOULDBLOCK = 10035;
+constexpr int32_t WSAENOTSOCK = 10038;
+constexpr int32_t WSAEADDRINUSE = 10048;
+constexpr int32_t WSAECONNABORTED = 10053;
+constexpr int32_t WSAECONNRESET = 10054;
+constexpr int32_t WSAENOTCONN = 10057;
+constexpr int32_t WSAETIMEDOUT = 10060;
+constexpr int32_t WSAECONNREFUSED = 10061;
+
+// The WinSock code for a Linux errno value.
+int32_t WinSockErrorFromErrno(int error);
+
+constexpr int kSocketBufferSize = 259;  // the receive buffer
+constexpr int kSocketReadSize = 250;    // no read asks for more
+
+struct THostEntry {
+  std::string OfficialName;
+};
+
+class TSvrSocket {
+ public:
+  TSvrSocket();
+  virtual ~TSvrSocket();  // does not close: owners call Close first
+  TSvrSocket(const TSvrSocket&) = delete;
+  TSvrSocket& operator=(const TSvrSocket&) = delete;
+
+  // The four override points of the TLS socket, in slot order.
+  virtual bool Handshake();
+  virtual bool Prepare();
+  virtual int WriteBuf(const void* bytes, int length);
+  virtual int ReadBuf(void* buffer, int size, int flags);
+
+  void SetBlocking(bool wanted);
+  void Close();
+  void Attach(int handle, bool blocking);
+  void SendString(const std::string& text);
+  void SendLine(const std::string& text);
+  void SendFile(const std::string& fileName);
+  void SendStream(TMemoryStream& stream);
+  std::string ReceiveChunk();
+  bool ReadLinePart(std::string& text);
+  bool ReadLine(std::string& text, int timeoutSeconds);
+  bool GetHostEntry(THostEntry& entry);
+  bool Bind(int port);
+  void Listen(int port);
+  int Accept();
+  std::string PeerAddress();
+  std::string ErrorText() const;
+
+  int32_t Handle = -1;
+  bool Connected = false;
+  int32_t LastError = 0;
+  bool Blocking = true;
+  unsigned char Buffer[kSocketBufferSize] = {};
+  int32_t LastResult = 0;
+
+ protected:
+  // Sends with the would-block retry; closes on a zero result.
+  int WriteAll(const void* bytes, int length);
+};
+
+std::string WinSockErrorText(int32_t code);

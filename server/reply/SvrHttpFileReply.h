@@ -1,0 +1,39 @@
+#pragma once
+// THTTPFileReply sends one static file; THTTPDirReply a generated listing of
+// a directory. Both apply the directory's access file.
+
+#include <memory>
+#include <string>
+
+#include "server/reply/SvrHttpReply.h"
+
+class THTTPFileReply : public THTTPReply {
+ public:
+  THTTPFileReply(TRequestHeader& header, bool isTLS, const std::string& filePath,
+                 TSvrSocket& socket, TMemoryStream& body);
+
+  void SendBody() override;
+  void SendHeader() override;
+  std::unique_ptr<TMemoryStream> GetBodyCopy() override;
+
+ private:
+  std::string FilePath;
+  std::string Rights;
+  std::string CharsetSuffix;
+  std::string Expiry;
+};
+
+class THTTPDirReply : public THTTPReply {
+ public:
+  // directoryPath ends in "\".
+  THTTPDirReply(TRequestHeader& header, bool isTLS, const std::string& directoryPath,
+                TSvrSocket& socket, TMemoryStream& body);
+  ~THTTPDirReply() override;
+
+  void SendBody() override;
+  void SendHeader() override;
+
+ private:
+  std::string DirectoryPath;
+  TMemoryStream Page;
+};

@@ -1,0 +1,64 @@
+#pragma once
+// THTTPReply: the base of every reply. The constructor of a reply does the
+// deciding work; the connection thread then asks GetStatus, has the reply
+// send its header and (unless HEAD) its body, and destroys it.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/MemoryStream.h"
+#include "server/net/SvrHttpHead.h"
+#include "server/net/SvrSock.h"
+
+class TSvrHttpThread;
+
+enum THttpMethod : uint8_t { mtUnknown = 0, mtGet = 1, mtPost = 2, mtHead = 3 };
+
+// Method and URL of a request line.
+void ParseRequestLine(const std::string& line, uint8_t& method, std::string& url);
+
+constexpr std::size_t kAccessRightsMax = 35;
+constexpr std::size_t kAccessTextMax = 30;  // expiry and charset suffix
+
+struct TAccessRecord {
+  std::string Expiry;         // an HttpDate, or empty
+  std::string CharsetSuffix;  // "; charset=\"...\"", or empty
+  std::string Rights;         // the MD5 digest the credentials must have, or empty
+  bool IsSSL = false;
+  bool Vypis = false;
+  bool Spoustet = false;
+};
+
+class THTTPReply {
+ public:
+  THTTPReply(TRequestHeader& header, bool isTLS, TSvrSocket& socket, TMemoryStream& body);
+  virtual ~THTTPReply();  // the Free slot
+  THTTPReply(const THTTPReply&) = delete;
+  THTTPReply& operator=(const THTTPReply&) = delete;
+
+  virtual void SendBody();
+  virtual void SendHeader();
+  virtual std::unique_ptr<TMemoryStream> GetBodyCopy();
+  virtual void Execute();
+
+  std::string GetUrlPath() const;
+  std::string GetQueryString() const;
+  TAccessRecord ReadAccessRecord(const std::string& path) const;
+  void SendLine(const std::string& text);
+  // True when the status differs from 200.
+  bool GetStatus(int16_t& code, std::string& text) const;
+
+  const TResponseHeader& Response() const { return ResponseHeader; }
+
+ protected:
+  uint8_t Method = mtUnknown;
+  TMemoryStream& RequestBody;
+  TSvrSocket& Socket;
+  std::string StatusText;
+  bool IsTLS;
+  TRequestHeader& Header;
+  std::string Credentials;
+  TResponseHeader ResponseHeader;
+  int16_t StatusCode = 200;
+};
