@@ -40,3 +40,6 @@ class TFileSearch {
 
 // File attributes and stamp of one named file; false when it does not exist.
 bool GetFileInfo(const std::string& path, TSearchRec& info);
+
+// Whether a name matches a wildcard pattern the way the search matches it.
+bool WildcardMatch(const std::string& pattern, const std::string& name);

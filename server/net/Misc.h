@@ -18,6 +18,8 @@ std::string PadNumber(long long number, int width);
 std::string MonthName(int month);  // 1..12
 std::string HttpDate(const TSystemTime& gmt);
 std::string LogTimeStamp();
+// The stamp of LogTimeStamp for a given local time and zone.
+std::string FormatLogTimeStamp(const TSystemTime& local, const TTimeZoneInformation& zone);
 bool PercentDecode(std::string& text, bool pathMode);
 bool PercentDecodeSegment(std::string& text);
 std::string SubstituteArgument(const std::string& templ, const std::string& argument);

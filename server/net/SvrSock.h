@@ -57,6 +57,12 @@ class TSvrSocket {
   std::string ReceiveChunk();
   bool ReadLinePart(std::string& text);
   bool ReadLine(std::string& text, int timeoutSeconds);
+  // Waits up to timeoutMs for data (or the peer's close) to be readable;
+  // false when none came or the socket is not connected.
+  bool WaitReadable(int timeoutMs);
+  // A blocking send that cannot go on for this long fails; the write then
+  // closes the socket instead of waiting for a peer that never reads.
+  void SetSendTimeout(int seconds);
   bool GetHostEntry(THostEntry& entry);
   bool Bind(int port);
   void Listen(int port);
@@ -74,6 +80,9 @@ class TSvrSocket {
  protected:
   // Sends with the would-block retry; closes on a zero result.
   int WriteAll(const void* bytes, int length);
+  // Takes one LF if it is the next byte waiting: the end of a line whose CR
+  // came in an earlier segment.
+  bool TakeLeadingLF();
 };
 
 std::string WinSockErrorText(int32_t code);

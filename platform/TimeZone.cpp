@@ -1,0 +1,211 @@
+#include "platform/TimeZone.h"
+
+#include <time.h>
+
+#include <cstdlib>
+#include <mutex>
+
+namespace {
+
+// Two-digit years below this are taken as 20yy, the others as 19yy.
+constexpr int kTwoDigitYearCutoff = 50;
+
+constexpr std::time_t kSecondsPerDay = 24 * 60 * 60;
+
+TSystemTime FromTm(const std::tm& tm, int milliseconds) {
+  TSystemTime t;
+  t.Year = static_cast<uint16_t>(tm.tm_year + 1900);
+  t.Month = static_cast<uint16_t>(tm.tm_mon + 1);
+  t.DayOfWeek = static_cast<uint16_t>(tm.tm_wday);
+  t.Day = static_cast<uint16_t>(tm.tm_mday);
+  t.Hour = static_cast<uint16_t>(tm.tm_hour);
+  t.Minute = static_cast<uint16_t>(tm.tm_min);
+  t.Second = static_cast<uint16_t>(tm.tm_sec);
+  t.Milliseconds = static_cast<uint16_t>(milliseconds);
+  return t;
+}
+
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int DaysInMonth(int year, int month) {
+  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// Day of the week of a Gregorian date, Sunday = 0.
+int DayOfWeek(int year, int month, int day) {
+  static const int kOffsets[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+  if (month < 3) year -= 1;
+  return (year + year / 4 - year / 100 + year / 400 + kOffsets[month - 1] + day) % 7;
+}
+
+std::string Digits(int value, int width) {
+  std::string text = std::to_string(value);
+  while (static_cast<int>(text.size()) < width) text.insert(text.begin(), '0');
+  return text;
+}
+
+void SkipBlanks(const std::string& text, std::size_t& i) {
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+}
+
+// Reads up to maxDigits decimal digits; false when there is none.
+bool ReadNumber(const std::string& text, std::size_t& i, std::size_t maxDigits, int& value,
+                std::size_t& digits) {
+  value = 0;
+  digits = 0;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+    if (++digits > maxDigits) return false;
+    value = value * 10 + (text[i] - '0');
+    ++i;
+  }
+  return digits > 0;
+}
+
+}  // namespace
+
+namespace {
+
+TTimeZoneInformation ComputeTimeZoneInformation(std::time_t now, const std::tm& nowTm) {
+  // The zone database knows the offsets only per moment, so sample the current
+  // year day by day. The standard offset is the one in force now when that is
+  // standard time, else the last standard one before now; the daylight offset
+  // is the one in force now, else the first one of the year.
+  bool haveStandard = nowTm.tm_isdst <= 0, haveDaylight = nowTm.tm_isdst > 0;
+  long standardOffset = haveStandard ? nowTm.tm_gmtoff : 0;
+  long daylightOffset = haveDaylight ? nowTm.tm_gmtoff : 0;
+  std::tm startTm{};
+  startTm.tm_year = nowTm.tm_year;
+  startTm.tm_mday = 1;
+  startTm.tm_hour = 12;
+  std::time_t start = ::timegm(&startTm);
+  for (int day = 0; day < 366; ++day) {
+    std::time_t sample = start + day * kSecondsPerDay;
+    std::tm tm;
+    ::localtime_r(&sample, &tm);
+    if (tm.tm_year != nowTm.tm_year) break;
+    if (tm.tm_isdst > 0) {
+      if (!haveDaylight) daylightOffset = tm.tm_gmtoff;
+      haveDaylight = true;
+    } else if (nowTm.tm_isdst > 0 && (sample <= now || !haveStandard)) {
+      standardOffset = tm.tm_gmtoff;
+      haveStandard = true;
+    }
+  }
+  if (!haveStandard) {
+    // A zone in daylight time all year: that offset is its standard one.
+    standardOffset = daylightOffset;
+    haveDaylight = false;
+  }
+  TTimeZoneInformation info;
+  info.Bias = static_cast<int32_t>(-standardOffset / 60);
+  info.StandardBias = 0;
+  info.DaylightBias = haveDaylight ? static_cast<int32_t>(-(daylightOffset - standardOffset) / 60) : 0;
+  return info;
+}
+
+}  // namespace
+
+TTimeZoneInformation GetTimeZoneInformation() {
+  ::tzset();
+  std::time_t now = std::time(nullptr);
+  std::tm nowTm;
+  ::localtime_r(&now, &nowTm);
+  // The answer changes only with the zone setting, the year or the offset in
+  // force, so a cached one serves until one of those moves.
+  static std::mutex lock;
+  static std::string cachedZone;
+  static int cachedYear = -1, cachedIsDst = -1;
+  static long cachedOffset = 0;
+  static bool cached = false;
+  static TTimeZoneInformation cachedInfo;
+  const char* zone = std::getenv("TZ");
+  std::string zoneText = zone ? std::string("=") + zone : std::string();
+  std::lock_guard<std::mutex> guard(lock);
+  if (!cached || cachedZone != zoneText || cachedYear != nowTm.tm_year || cachedIsDst != nowTm.tm_isdst ||
+      cachedOffset != nowTm.tm_gmtoff) {
+    cachedInfo = ComputeTimeZoneInformation(now, nowTm);
+    cachedZone = zoneText;
+    cachedYear = nowTm.tm_year;
+    cachedIsDst = nowTm.tm_isdst;
+    cachedOffset = nowTm.tm_gmtoff;
+    cached = true;
+  }
+  return cachedInfo;
+}
+
+TSystemTime GetLocalTime() {
+  ::tzset();
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  std::tm tm;
+  ::localtime_r(&now.tv_sec, &tm);
+  return FromTm(tm, static_cast<int>(now.tv_nsec / 1000000));
+}
+
+TSystemTime GetSystemTime() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  std::tm tm;
+  ::gmtime_r(&now.tv_sec, &tm);
+  return FromTm(tm, static_cast<int>(now.tv_nsec / 1000000));
+}
+
+TSystemTime UtcToSystemTime(std::time_t utc) {
+  std::tm tm;
+  ::gmtime_r(&utc, &tm);
+  return FromTm(tm, 0);
+}
+
+TSystemTime UtcToLocalTime(std::time_t utc) {
+  ::tzset();
+  std::tm tm;
+  ::localtime_r(&utc, &tm);
+  return FromTm(tm, 0);
+}
+
+std::time_t SystemTimeToUtc(const TSystemTime& utcFields) {
+  std::tm tm{};
+  tm.tm_year = utcFields.Year - 1900;
+  tm.tm_mon = utcFields.Month - 1;
+  tm.tm_mday = utcFields.Day;
+  tm.tm_hour = utcFields.Hour;
+  tm.tm_min = utcFields.Minute;
+  tm.tm_sec = utcFields.Second;
+  return ::timegm(&tm);
+}
+
+// The system's formats are those of Czech regional settings: the short date
+// d.M.yyyy (no leading zeros for day and month) and the long time H:mm:ss.
+std::string FormatShortDate(const TSystemTime& t) {
+  return std::to_string(t.Day) + "." + std::to_string(t.Month) + "." + Digits(t.Year, 4);
+}
+
+std::string FormatLongTime(const TSystemTime& t) {
+  return std::to_string(t.Hour) + ":" + Digits(t.Minute, 2) + ":" + Digits(t.Second, 2);
+}
+
+bool ParseShortDate(const std::string& text, TSystemTime& date) {
+  std::size_t i = 0, digits = 0;
+  int day = 0, month = 0, year = 0;
+  SkipBlanks(text, i);
+  if (!ReadNumber(text, i, 2, day, digits)) return false;
+  if (i >= text.size() || text[i] != '.') return false;
+  ++i;
+  SkipBlanks(text, i);
+  if (!ReadNumber(text, i, 2, month, digits)) return false;
+  if (i >= text.size() || text[i] != '.') return false;
+  ++i;
+  SkipBlanks(text, i);
+  if (!ReadNumber(text, i, 4, year, digits)) return false;
+  if (digits <= 2) year += year < kTwoDigitYearCutoff ? 2000 : 1900;
+  SkipBlanks(text, i);
+  if (i != text.size()) return false;
+  if (year < 1 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) return false;
+  date = TSystemTime();
+  date.Year = static_cast<uint16_t>(year);
+  date.Month = static_cast<uint16_t>(month);
+  date.Day = static_cast<uint16_t>(day);
+  date.DayOfWeek = static_cast<uint16_t>(DayOfWeek(year, month, day));
+  return true;
+}

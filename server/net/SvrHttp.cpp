@@ -1,0 +1,416 @@
+#include "server/net/SvrHttp.h"
+
+#include <cctype>
+#include <exception>
+#include <limits>
+#include <system_error>
+#include <thread>
+
+#include "platform/Paths.h"
+#include "server/gateway/GatewayChoice.h"
+#include "server/net/Misc.h"
+#include "server/net/SvrMain.h"
+#include "server/net/XSSL.h"
+#include "server/reply/SvrHttpErrReply.h"
+#include "server/reply/SvrHttpFileReply.h"
+#include "server/reply/SvrHttpInternalReply.h"
+#include "server/reply/SvrHttpReply.h"
+#include "server/reply/SvrSetupHolder.h"
+#include "server/shell/Loging.h"
+#include "server/shell/MsgCat.h"
+
+namespace {
+
+constexpr uint16_t kMsgPrepareFailed = 15;
+constexpr uint16_t kMsgHandshakeFailed = 16;
+// The number after "Content-Length: " is read from at most this many characters.
+constexpr std::size_t kContentLengthDigits = 20;
+
+bool IsGetRequest(const std::string& requestLine) {
+  uint8_t method = mtUnknown;
+  std::string url;
+  ParseRequestLine(requestLine, method, url);
+  return method == mtGet;
+}
+
+// A decimal count, blanks around it allowed; false for anything else.
+// A count too large for 64 bits is still a count: it is reported as the
+// largest value, which every limit refuses.
+bool ParseDecimal(const std::string& text, long long& value) {
+  std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return false;
+  std::size_t last = text.find_last_not_of(" \t");
+  value = 0;
+  for (std::size_t i = first; i <= last; ++i) {
+    char c = text[i];
+    if (c < '0' || c > '9') return false;
+    if (value > (std::numeric_limits<long long>::max() - (c - '0')) / 10)
+      value = std::numeric_limits<long long>::max();
+    else
+      value = value * 10 + (c - '0');
+  }
+  return true;
+}
+
+// Control bytes in a decoded URL would reach file names and, through the
+// redirection target, the response header (CR LF would split it).
+bool HasControlByte(const std::string& text) {
+  for (unsigned char c : text)
+    if (c < 32 || c == 127) return true;
+  return false;
+}
+
+// The same for escapes the decoder left alone (it refuses some, %00 among
+// them, and keeps the URL as it came): in the path part they would still
+// name a control byte. A query is the gateway's and is not looked at.
+bool EscapesControlByte(const std::string& url) {
+  const std::size_t end = url.find('?');
+  for (std::size_t i = 0; i + 2 < url.size() && i < end; ++i) {
+    if (url[i] != '%') continue;
+    const std::string digits = url.substr(i + 1, 2);
+    if (!std::isxdigit(static_cast<unsigned char>(digits[0])) ||
+        !std::isxdigit(static_cast<unsigned char>(digits[1])))
+      continue;
+    const int value = std::stoi(digits, nullptr, 16);
+    if (value < 32 || value == 127) return true;
+  }
+  return false;
+}
+
+// A ".." segment left in a mapped path would climb out of the alias's
+// directory; RemoveParentSegments only sees "/.." in the URL, and the
+// prefix of an alias need not end at a segment boundary ("/docs" + "../x").
+bool HasParentSegment(const std::string& path) {
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find_first_of("\\/", start);
+    if (end == std::string::npos) end = path.size();
+    if (path.compare(start, end - start, "..") == 0 && end - start == 2) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+std::string EndWithBackslash(const std::string& path) {
+  return !path.empty() && path.back() == '\\' ? path : path + "\\";
+}
+
+}  // namespace
+
+TSvrHttpThread::TSvrHttpThread(int handle, bool isTLS, uint32_t connectionNumber)
+    : SocketHandle(handle), ConnectionNumber(connectionNumber), IsTLS(isTLS) {
+  ++ActiveConnections;
+}
+
+TSvrHttpThread::~TSvrHttpThread() = default;
+
+bool TSvrHttpThread::Spawn(int handle, bool isTLS, uint32_t connectionNumber) {
+  std::unique_ptr<TSvrHttpThread> connection;
+  try {
+    connection = std::make_unique<TSvrHttpThread>(handle, isTLS, connectionNumber);
+    std::thread([owned = connection.get()] {
+      std::unique_ptr<TSvrHttpThread> self(owned);
+      self->Execute();
+    }).detach();
+    connection.release();
+    return true;
+  } catch (const std::exception& error) {
+    // Out of threads or memory: this connection is dropped, the server goes on.
+    LogError("Server: connection " + std::to_string(connectionNumber) + " not served (" +
+             error.what() + ")");
+    TSvrSocket socket;
+    socket.Attach(handle, true);
+    socket.Close();
+    if (connection) --ActiveConnections;
+    return false;
+  }
+}
+
+void TSvrHttpThread::Execute() {
+  // The settings this connection started with stay valid until it ends,
+  // whatever a reload does meanwhile.
+  TSettingsPin pin;
+  try {
+    Serve();
+  } catch (const std::exception& error) {
+    LogError("Connection " + std::to_string(ConnectionNumber) + ": " + error.what());
+  } catch (...) {
+    LogError("Connection " + std::to_string(ConnectionNumber) + ": unknown error");
+  }
+  if (Socket) {
+    Socket->Close();
+    Socket.reset();
+  } else {
+    TSvrSocket socket;  // the error came before the socket object existed
+    socket.Attach(SocketHandle, true);
+    socket.Close();
+  }
+  --ActiveConnections;
+}
+
+void TSvrHttpThread::Serve() {
+  if (IsTLS)
+    Socket = std::make_unique<TSSLSocket>();
+  else
+    Socket = std::make_unique<TSvrSocket>();
+  Socket->Attach(SocketHandle, true);
+  // The TLS socket bounds its own writes.
+  if (!IsTLS) Socket->SetSendTimeout(kSendStallTimeoutSeconds);
+  if (!Socket->Prepare()) {
+    Socket->Close();
+    LogError(GetMsg(kMsgPrepareFailed));
+    return;
+  }
+  PeerAddr = Socket->PeerAddress();
+  if (!Socket->Handshake()) {
+    Socket->Close();
+    LogError(PeerAddr + GetMsg(kMsgHandshakeFailed));
+    return;
+  }
+
+  Lines.clear();
+  for (;;) {
+    bool ready = IsTLS ? ReadRequestTLS() : ReadRequest();
+    if (ready) HandleRequest();
+    // A request that was not read leaves a cleared header, so a failed read
+    // always ends the connection here.
+    const bool keepAlive = UpperCase(Header.Get(rqConnection)) == "KEEP-ALIVE";
+    if (keepAlive) {
+      Lines.clear();
+      Body.Clear();
+      Header.Clear();
+      // The next request names its own user, or none: the log must not show
+      // the previous request's user for it.
+      Header.UserName.clear();
+    }
+    if (!Socket->Connected || !keepAlive || IsTLS || !Settings().KeepAlive || CloseAfterReply)
+      break;
+  }
+  Lines.clear();
+}
+
+void TSvrHttpThread::NoteContentLength(const std::string& line, bool getMark,
+                                       long long& remaining) {
+  std::size_t space = line.find(' ');
+  std::string digits =
+      space == std::string::npos ? std::string() : line.substr(space + 1, kContentLengthDigits);
+  long long length = 0;
+  if (!ParseDecimal(digits, length)) {
+    // The length of the body is unknown, so the connection cannot go on.
+    if (ReaderStatus == 0) ReaderStatus = 400;
+    CloseAfterReply = true;
+    return;
+  }
+  remaining = length;
+  // A GET body is never read, so only other requests are held to the limit.
+  if (!getMark && length > kMaxRequestBodyBytes) {
+    if (ReaderStatus == 0) ReaderStatus = 413;
+    CloseAfterReply = true;
+  }
+}
+
+bool TSvrHttpThread::ReadRequest() {
+  Body.Clear();
+  ReaderStatus = 0;
+  bool bodyMode = false;
+  long long remaining = 0;
+  bool getMark = true;
+  for (;;) {
+    std::string text;
+    if (bodyMode) {
+      if (!Socket->WaitReadable(BodyIdleSeconds * 1000)) {
+        Socket->Close();
+        return false;
+      }
+      text = Socket->ReceiveChunk();
+      Body.Write(text);
+      remaining -= static_cast<long long>(text.size());
+    } else {
+      if (!Socket->ReadLine(text, LineTimeoutSeconds)) return false;
+      if (!text.empty())
+        Lines.push_back(text);
+      else if (!getMark)
+        bodyMode = true;
+      if (Lines.size() == 1)
+        getMark = IsGetRequest(Lines.front());
+      else if (PosText("CONTENT-LENGTH: ", text) > 0)
+        NoteContentLength(text, getMark, remaining);
+      if (PosText("CONNECTION: CLOSE", text) > 0) {
+        // Answered all the same; the connection ends after the reply.
+        LogError("Request pipe closed by client (Connection: close)");
+        CloseAfterReply = true;
+      }
+      if (Lines.size() > kMaxRequestLines) {
+        if (ReaderStatus == 0) ReaderStatus = 400;
+        CloseAfterReply = true;
+        return true;
+      }
+      // A refused request's body is not read at all.
+      if (bodyMode && ReaderStatus != 0) return true;
+    }
+    if (text.empty() && getMark) return true;
+    if (bodyMode && remaining <= 0) return true;
+    if (Terminated()) return true;
+    if (!Socket->Connected) return true;
+  }
+}
+
+bool TSvrHttpThread::ReadRequestTLS() {
+  Body.Clear();
+  ReaderStatus = 0;
+  std::string pending;
+  bool bodyMode = false;
+  long long remaining = 0;
+  bool getMark = true;
+  for (;;) {
+    const std::string chunk = Socket->ReceiveChunk();
+    pending += chunk;
+    if (bodyMode) {
+      if (Body.Size() == 0 && !pending.empty() && (pending[0] == '\r' || pending[0] == '\n')) {
+        pending.erase(0, 1);
+        if (!pending.empty() && pending[0] == '\n') pending.erase(0, 1);
+      }
+      Body.Write(pending);
+      remaining -= static_cast<long long>(pending.size());
+      pending.clear();
+    } else {
+      std::size_t cr;
+      while ((cr = pending.find('\r')) != std::string::npos) {
+        std::string line = pending.substr(0, cr);
+        pending.erase(0, cr + 1);
+        if (!pending.empty() && pending[0] == '\n') pending.erase(0, 1);
+        if (Lines.empty())
+          getMark = IsGetRequest(line);
+        else if (!getMark && PosText("CONTENT-LENGTH: ", line) > 0)
+          NoteContentLength(line, getMark, remaining);
+        if (!line.empty()) {
+          Lines.push_back(line);
+          if (Lines.size() > kMaxRequestLines) {
+            if (ReaderStatus == 0) ReaderStatus = 400;
+            CloseAfterReply = true;
+            return true;
+          }
+        } else {
+          bodyMode = true;
+          if (ReaderStatus != 0) return true;
+          Body.Write(pending);
+          remaining -= static_cast<long long>(pending.size());
+          pending.clear();
+        }
+        if (Terminated()) return true;
+      }
+      // A short chunk ends what the client sent: what is left is a line.
+      if (chunk.size() < static_cast<std::size_t>(kSocketReadSize) && !pending.empty()) {
+        Lines.push_back(pending);
+        pending.clear();
+      }
+    }
+    if (Terminated()) return true;
+    if (bodyMode && remaining <= 0) return true;
+    if (!Socket->Connected) return true;
+  }
+}
+
+std::unique_ptr<THTTPReply> TSvrHttpThread::ErrorReply(uint16_t code, const std::string& text) {
+  return std::make_unique<THTTPErrReply>(Header, IsTLS, this, text, code, *Socket, Body);
+}
+
+std::unique_ptr<THTTPReply> TSvrHttpThread::GatewayReply(const std::string& application,
+                                                         const std::string& file,
+                                                         const std::string& extraPath,
+                                                         const std::string& requested) {
+  const TGatewayKind kind = ClassifyGateway(application, file);
+  if (kind == TGatewayKind::MissingPseudo) return ErrorReply(404, file);
+  if (kind == TGatewayKind::MissingInterpreter)
+    return ErrorReply(500, "Server nenalezi interptetr \"" + UpperCase(application) + "\".");
+
+  std::string pathInfo;
+  if ((kind == TGatewayKind::Exec || kind == TGatewayKind::Isapi) && !extraPath.empty()) {
+    const std::size_t slash = file.rfind('\\');
+    const std::string fileName = slash == std::string::npos ? file : file.substr(slash + 1);
+    const std::size_t at = requested.find(fileName);
+    if (!fileName.empty() && at != std::string::npos) {
+      pathInfo = requested.substr(at + fileName.size());
+      const std::size_t query = pathInfo.find('?');
+      if (query != std::string::npos) pathInfo.erase(query);
+    }
+  }
+  TGatewayRequest request{Header, IsTLS, this, *Socket, Body};
+  std::unique_ptr<THTTPReply> reply =
+      MakeGatewayReply(kind, application, file, pathInfo, extraPath, request);
+  if (!reply)
+    return ErrorReply(500, "Server nenalezi interptetr \"" + UpperCase(application) + "\".");
+  return reply;
+}
+
+std::unique_ptr<THTTPReply> TSvrHttpThread::ChooseReply() {
+  for (const std::string& line : Lines) Header.ParseLine(line);
+  Header.RequestLine = Lines.front();
+  ParseRequestLine(Lines.front(), Method, Url);
+
+  // A URL that cannot be decoded (a plain "?" makes it fail) stays as it came.
+  const bool decoded = !Url.empty() && PercentDecode(Url, true);
+  const std::string requested = Url;
+  const bool controlBytes =
+      HasControlByte(requested) || (!decoded && EscapesControlByte(requested));
+  if (Url.empty()) Url = "/";
+  // A backslash is a separator to the file system, so it counts as "/" when
+  // parent segments are removed: "\..\" must not climb where "/../" cannot.
+  for (char& c : Url)
+    if (c == '\\') c = '/';
+  const bool climbed = !RemoveParentSegments(Url);
+
+  if (ReaderStatus != 0) return ErrorReply(ReaderStatus, "");
+  if (controlBytes) {
+    CloseAfterReply = true;
+    return ErrorReply(400, "");
+  }
+
+  std::string path = Url;
+  Settings().MapUrlToPath(path, Header.Get(rqHost), IsTLS);
+  const std::size_t query = path.find('?');
+  if (query != std::string::npos) path.erase(query);
+
+  if (path.empty()) return ErrorReply(404, "\"\"");
+  if (Method == mtUnknown) return ErrorReply(501, "");
+  if (climbed || HasParentSegment(path)) return ErrorReply(403, requested);
+  if (PosText("\\ISWD\\", path) > 0)
+    return std::make_unique<THTTPInternalReply>(Header, IsTLS, path, *Socket, Body);
+
+  std::string file = path, application, extraPath;
+  if (Settings().FindApplication(file, application, extraPath))
+    return GatewayReply(application, file, extraPath, requested);
+  if (FileExists(path)) return std::make_unique<THTTPFileReply>(Header, IsTLS, path, *Socket, Body);
+
+  std::string directory = path, document;
+  bool alreadyEnded = false;
+  if (Settings().FindDefaultDocument(directory, document, alreadyEnded)) {
+    if (!alreadyEnded) return ErrorReply(301, requested + "/");
+    std::string documentFile = document;
+    if (Settings().FindApplication(documentFile, application, extraPath))
+      return GatewayReply(application, documentFile, extraPath, requested);
+    return std::make_unique<THTTPFileReply>(Header, IsTLS, document, *Socket, Body);
+  }
+  if (DirectoryExists(path)) {
+    if (!requested.empty() && requested.back() != '/') return ErrorReply(301, requested + "/");
+    return std::make_unique<THTTPDirReply>(Header, IsTLS, EndWithBackslash(path), *Socket, Body);
+  }
+  return ErrorReply(404, Url + "<P>" + path);
+}
+
+void TSvrHttpThread::HandleRequest() {
+  if (Lines.empty()) return;
+  std::unique_ptr<THTTPReply> reply = ChooseReply();
+  int16_t code = 200;
+  std::string text;
+  if (reply->GetStatus(code, text)) {
+    reply.reset();
+    reply = ErrorReply(static_cast<uint16_t>(code), text);
+  }
+  reply->SendHeader();
+  LogAccess(PeerAddr, Header.Get(rqHost), Header.UserName, Header.RequestLine,
+            reply->Response().StatusCode, reply->Response().Get(rsContentLength),
+            Header.Get(rqReferer), Header.Get(rqUserAgent));
+  if (Method != mtHead) reply->SendBody();
+  reply.reset();
+}

@@ -1,0 +1,218 @@
+#include "server/net/XSSL.h"
+
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/rand.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "companion/duravuva/Duravuva.h"
+#include "platform/MessageBox.h"
+#include "platform/Paths.h"
+
+namespace {
+
+SSL_CTX* ServerContext = nullptr;  // one per process, never freed
+
+// OpenSSL's memory comes zero-filled, as the library was given it on the
+// platform this server comes from. A small header keeps each block's size
+// so that a grown block can have its new part zeroed too.
+constexpr std::size_t kBlockHeader = alignof(std::max_align_t);
+
+void* ZeroedAlloc(std::size_t size, const char*, int) {
+  if (size == 0) return nullptr;
+  auto* base = static_cast<unsigned char*>(std::calloc(1, size + kBlockHeader));
+  if (!base) return nullptr;
+  std::memcpy(base, &size, sizeof size);
+  return base + kBlockHeader;
+}
+
+void ZeroedFree(void* block, const char*, int) {
+  if (block) std::free(static_cast<unsigned char*>(block) - kBlockHeader);
+}
+
+void* ZeroedRealloc(void* block, std::size_t size, const char* file, int line) {
+  if (!block) return ZeroedAlloc(size, file, line);
+  if (size == 0) {
+    ZeroedFree(block, file, line);
+    return nullptr;
+  }
+  auto* base = static_cast<unsigned char*>(block) - kBlockHeader;
+  std::size_t old;
+  std::memcpy(&old, base, sizeof old);
+  auto* grown = static_cast<unsigned char*>(std::realloc(base, size + kBlockHeader));
+  if (!grown) return nullptr;
+  if (size > old) std::memset(grown + kBlockHeader + old, 0, size - old);
+  std::memcpy(grown, &size, sizeof size);
+  return grown + kBlockHeader;
+}
+
+int AcceptAnyCertificate(int, X509_STORE_CTX*) { return 1; }
+
+struct PkeyFree {
+  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+
+EVP_PKEY* ReadPrivateKey(const std::string& path) {
+  BIO* file = BIO_new_file(path.c_str(), "r");
+  if (!file) return nullptr;
+  EVP_PKEY* key = PEM_read_bio_PrivateKey(file, nullptr, nullptr, nullptr);
+  BIO_free(file);
+  return key;
+}
+
+void SetTimeout(int handle, int option, int seconds) {
+  timeval limit{};
+  limit.tv_sec = seconds;
+  setsockopt(handle, SOL_SOCKET, option, &limit, sizeof limit);
+}
+
+}  // namespace
+
+std::string SetUpTLS(const std::string& programDirectory) {
+  static bool memorySet = false;
+  if (!memorySet) {
+    // Refused once OpenSSL has allocated anything; then it keeps its own.
+    CRYPTO_set_mem_functions(ZeroedAlloc, ZeroedRealloc, ZeroedFree);
+    memorySet = true;
+  }
+  // The library locks for itself since version 1.1: it takes no locking
+  // callback, so the server creates no locks for it.
+  OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
+
+  std::string directory = ToLinuxPath(programDirectory);
+  std::string seed = directory + ".rnd";
+  std::string certificate = directory + "cert.pem";
+  std::string keyFile = directory + "key.pem";
+
+  RAND_load_file(seed.c_str(), kRandomSeedMaxBytes);  // a missing seed is not an error here
+
+  SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+  if (!context) return "Unable to create the TLS context";
+
+  if (SSL_CTX_use_certificate_file(context, certificate.c_str(), SSL_FILETYPE_PEM) <= 0) {
+    SSL_CTX_free(context);
+    return "Unable to set certificate file " + certificate;
+  }
+  // The library refuses a key that does not belong to the certificate while
+  // loading it, which would hide the mismatch behind the load failure; the
+  // key is read and compared first so that each case keeps its own message.
+  std::unique_ptr<EVP_PKEY, PkeyFree> key(ReadPrivateKey(keyFile));
+  if (!key) {
+    SSL_CTX_free(context);
+    return "Unable to set RSA key file " + keyFile;
+  }
+  X509* cert = SSL_CTX_get0_certificate(context);
+  if (EVP_PKEY* publicKey = X509_get_pubkey(cert)) {
+    EVP_PKEY_copy_parameters(publicKey, key.get());
+    EVP_PKEY_free(publicKey);
+  }
+  if (X509_check_private_key(cert, key.get()) != 1) {
+    SSL_CTX_free(context);
+    return "Private key does not match the certificate public key " + keyFile;
+  }
+  if (SSL_CTX_use_PrivateKey(context, key.get()) <= 0) {
+    SSL_CTX_free(context);
+    return "Unable to set RSA key file " + keyFile;
+  }
+  if (!SSL_CTX_check_private_key(context)) {
+    SSL_CTX_free(context);
+    return "Private key does not match the certificate public key " + keyFile;
+  }
+  // No temporary RSA keys: the ciphers that asked for them are gone.
+  SSL_CTX_set_verify(context, SSL_VERIFY_NONE, AcceptAnyCertificate);
+  ERR_clear_error();
+
+  if (ServerContext) SSL_CTX_free(ServerContext);
+  ServerContext = context;
+  return {};
+}
+
+void InitTLSOrExit() {
+  std::string failure = SetUpTLS(ProgramDirectory());
+  if (failure.empty()) return;
+  ShowServerMessage("tovk", failure);  // before the entry names the service
+  std::exit(1);
+}
+
+TSSLSocket::~TSSLSocket() {
+  if (Ssl) {
+    // Shut down both ways without a close-notify exchange, so a peer that
+    // never sends one does not hold the connection.
+    SSL_set_shutdown_hook(Ssl, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
+    SSL_free(Ssl);
+  }
+}
+
+bool TSSLSocket::Prepare() {
+  if (!ServerContext) return true;  // Handshake then fails
+  Ssl = SSL_new(ServerContext);
+  if (Ssl) SSL_set_fd(Ssl, Handle);
+  SetTimeout(Handle, SO_RCVTIMEO, kTlsReadTimeoutSeconds);
+  SetTimeout(Handle, SO_SNDTIMEO, kTlsWriteTimeoutSeconds);
+  return true;
+}
+
+bool TSSLSocket::Handshake() {
+  if (!Ssl) return false;
+  bool accepted = SSL_accept(Ssl) > 0;
+  ERR_clear_error();
+  return accepted;
+}
+
+namespace {
+
+// Turns a failed TLS call into the result and errno that the socket layer
+// expects of send and recv: 0 for a peer that closed, -1 otherwise, with
+// EAGAIN kept only for a socket the caller made non-blocking (a time-out on
+// a blocking socket must not look like "try again", or a writer would retry
+// a silent peer for ever).
+int TlsFailure(SSL* ssl, int result, bool blocking) {
+  int error = SSL_get_error(ssl, result);
+  int savedErrno = errno;
+  ERR_clear_error();
+  switch (error) {
+    case SSL_ERROR_ZERO_RETURN:
+      return 0;
+    case SSL_ERROR_WANT_READ:
+    case SSL_ERROR_WANT_WRITE:
+      errno = blocking ? ETIMEDOUT : EAGAIN;
+      return -1;
+    case SSL_ERROR_SYSCALL:
+      if (result == 0) return 0;
+      errno = (savedErrno == EAGAIN || savedErrno == 0) ? ETIMEDOUT : savedErrno;
+      if (!blocking && savedErrno == EAGAIN) errno = EAGAIN;
+      return -1;
+    default:
+      errno = ECONNRESET;
+      return -1;
+  }
+}
+
+}  // namespace
+
+int TSSLSocket::WriteBuf(const void* bytes, int length) {
+  if (!Ssl) {
+    errno = ENOTCONN;
+    return -1;
+  }
+  if (length == 0) return 0;  // as a plain send of nothing
+  int written = SSL_write(Ssl, bytes, length);
+  return written > 0 ? written : TlsFailure(Ssl, written, Blocking);
+}
+
+int TSSLSocket::ReadBuf(void* buffer, int size, int) {
+  if (!Ssl) {
+    errno = ENOTCONN;
+    return -1;
+  }
+  int read = SSL_read(Ssl, buffer, size);
+  return read > 0 ? read : TlsFailure(Ssl, read, Blocking);
+}

@@ -1,0 +1,39 @@
+#pragma once
+// TLS: the one server context, set up when the program starts from the key
+// files beside it, and TSSLSocket, the socket of connections accepted on the
+// TLS port.
+
+#include <string>
+
+#include "server/net/SvrSock.h"
+
+struct ssl_st;
+
+// Bounds on a silent TLS peer: the handshake and every read give up after
+// this long without data, so an idle client cannot hold a thread for ever.
+constexpr int kTlsReadTimeoutSeconds = 15;
+// A peer that stops reading what we send is given longer, for slow links.
+constexpr int kTlsWriteTimeoutSeconds = 60;
+// The most of ".rnd" that seeds the random generator.
+constexpr int kRandomSeedMaxBytes = 1048576;
+
+// Result of the set-up: empty when the context is ready, else the message
+// that ends the program ("Unable to set certificate file " + path, ...).
+std::string SetUpTLS(const std::string& programDirectory);
+// Runs SetUpTLS for the program's own directory; on failure shows the
+// message box and ends the process. Called before the entry.
+void InitTLSOrExit();
+
+class TSSLSocket : public TSvrSocket {
+ public:
+  TSSLSocket() = default;
+  ~TSSLSocket() override;
+
+  bool Handshake() override;
+  bool Prepare() override;
+  int WriteBuf(const void* bytes, int length) override;
+  int ReadBuf(void* buffer, int size, int flags) override;
+
+ private:
+  ssl_st* Ssl = nullptr;
+};

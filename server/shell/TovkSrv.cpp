@@ -1,0 +1,19 @@
+// tovksrv: serves only as the service "tovk"; from a console it installs or
+// removes the service, or prints help (tovksrv /?).
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "server/net/XSSL.h"
+#include "server/shell/ServiceApp.h"
+
+int main(int argc, char** argv) {
+  // The TLS context is made before anything else, whether or not TLS is on:
+  // key files that cannot be used end the program here.
+  InitTLSOrExit();
+  int status = RunService(argc, argv, "tovk", "Quillon Web Server");
+  // Connection threads that are still finishing must not meet the static
+  // destructors of a process that returns from main: leave at once.
+  std::fflush(nullptr);
+  std::_Exit(status);
+}
