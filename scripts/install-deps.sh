@@ -6,8 +6,9 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build g++ pkg-config
   libsqlite3-dev libssl-dev openssl libgtest-dev libgmock-dev
-  qt6-base-dev libgl1-mesa-dev
+  qt6-base-dev libgl1-mesa-dev fonts-liberation
   media-types curl perl python3
+  chromium nodejs
 )
 
 missing=()
@@ -20,4 +21,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update
   $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+# npm for the browser test's playwright-core; a nodejs that bundles its own
+# npm conflicts with Debian's npm package, so only ask for it when missing.
+if ! command -v npm >/dev/null 2>&1; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  export DEBIAN_FRONTEND=noninteractive
+  [ ${#missing[@]} -gt 0 ] || $SUDO apt-get update
+  $SUDO apt-get install -y --no-install-recommends npm
 fi
