@@ -22,6 +22,8 @@ constexpr uint32_t REG_SZ = 1;
 constexpr uint32_t REG_EXPAND_SZ = 2;
 constexpr uint32_t REG_BINARY = 3;
 constexpr uint32_t REG_DWORD = 4;
+constexpr uint32_t REG_MULTI_SZ = 7;
+constexpr uint32_t REG_QWORD = 11;
 
 // Access rights, as Windows numbers them.
 constexpr uint32_t KEY_QUERY_VALUE = 0x0001;
@@ -34,6 +36,7 @@ constexpr uint32_t KEY_ALL_ACCESS = 0xF003F;
 
 // Result codes, as Windows numbers them.
 constexpr int32_t ERROR_SUCCESS = 0;
+constexpr int32_t ERROR_INVALID_FUNCTION = 1;
 constexpr int32_t ERROR_FILE_NOT_FOUND = 2;
 constexpr int32_t ERROR_ACCESS_DENIED = 5;
 constexpr int32_t ERROR_INVALID_HANDLE = 6;
@@ -41,6 +44,8 @@ constexpr int32_t ERROR_INVALID_PARAMETER = 87;
 constexpr int32_t ERROR_MORE_DATA = 234;
 constexpr int32_t ERROR_NO_MORE_ITEMS = 259;
 constexpr int32_t ERROR_CANTWRITE = 1013;
+constexpr int32_t ERROR_REGISTRY_IO_FAILED = 1016;  // the database cannot be opened or read
+constexpr int32_t ERROR_KEY_DELETED = 1018;         // the key of an open handle is gone
 
 struct RegValue {
   std::string Name;
@@ -62,8 +67,43 @@ std::string RegKeyPath(HKEY key);
 int32_t RegQueryValueEx(HKEY key, const std::string& name, uint32_t* type, std::string* data);
 int32_t RegSetValueEx(HKEY key, const std::string& name, uint32_t type, const std::string& data);
 int32_t RegDeleteValue(HKEY key, const std::string& name);
-// Deletes the subkey with everything below it.
+// Deletes the subkey with everything below it; with an empty subkey, the
+// values and subkeys of `base` itself (the key stays).
 int32_t RegDeleteTree(HKEY base, const std::string& subKey);
 
+// Subkey names in the registry's order (ignoring case); values in the order
+// of their creation.
 int32_t RegEnumKeys(HKEY key, std::vector<std::string>* names);
 int32_t RegEnumValues(HKEY key, std::vector<RegValue>* values);
+
+// Groups the writes of the calling thread into one transaction: nothing of
+// them is seen by others, or kept after a crash, before the commit. Writes
+// outside such a group are each a transaction of their own.
+int32_t RegBeginTransaction();
+int32_t RegCommitTransaction();
+int32_t RegRollbackTransaction();
+
+// The scoped form: begins at construction and rolls back at destruction
+// unless Commit() succeeded. A writer of a whole numbered list uses it so
+// that the count and the entries are seen, and survive a crash, together.
+class RegTransaction {
+ public:
+  RegTransaction() : Result(RegBeginTransaction()) {}
+  ~RegTransaction() {
+    if (Result == ERROR_SUCCESS && !Committed) RegRollbackTransaction();
+  }
+  RegTransaction(const RegTransaction&) = delete;
+  RegTransaction& operator=(const RegTransaction&) = delete;
+
+  // Whether the transaction began (the store could be opened for writing).
+  bool Active() const { return Result == ERROR_SUCCESS && !Committed; }
+  int32_t Commit() {
+    if (!Active()) return Result == ERROR_SUCCESS ? ERROR_INVALID_FUNCTION : Result;
+    Committed = true;
+    return RegCommitTransaction();
+  }
+
+ private:
+  int32_t Result;
+  bool Committed = false;
+};
