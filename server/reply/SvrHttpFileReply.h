@@ -7,6 +7,10 @@
 
 #include "server/reply/SvrHttpReply.h"
 
+// The stamp that an If-Modified-Since value must contain for a 304, such as
+// "05-MAR-99 14:07:09 GMT; length=1234"; empty when the file is missing.
+std::string FileStamp(const std::string& path);
+
 class THTTPFileReply : public THTTPReply {
  public:
   THTTPFileReply(TRequestHeader& header, bool isTLS, const std::string& filePath,

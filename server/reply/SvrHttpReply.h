@@ -18,6 +18,10 @@ enum THttpMethod : uint8_t { mtUnknown = 0, mtGet = 1, mtPost = 2, mtHead = 3 };
 // Method and URL of a request line.
 void ParseRequestLine(const std::string& line, uint8_t& method, std::string& url);
 
+// Text from a request made safe for a generated page: "&", "<", ">" and the
+// double quote become character references.
+std::string HtmlEscape(const std::string& text);
+
 constexpr std::size_t kAccessRightsMax = 35;
 constexpr std::size_t kAccessTextMax = 30;  // expiry and charset suffix
 

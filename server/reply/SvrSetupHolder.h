@@ -60,6 +60,8 @@ class TSvrSetupHolder {
   // Reads the registry; a registry error propagates (ERegistryException)
   // after the tables read so far are filled.
   void LoadSettings();
+  // Fills ErrorPageNames from the files "err<status>.*" in ErrorPageDir.
+  void ScanErrorPages();
   void LoadModules();
 
   // Maps a URL path to a file-system path in place; empty when nothing maps.

@@ -1,0 +1,106 @@
+#include "server/reply/SvrHttpErrReply.h"
+
+#include "platform/Paths.h"
+#include "server/gateway/GatewayChoice.h"
+#include "server/net/Misc.h"
+#include "server/reply/SvrHttpFileReply.h"
+#include "server/reply/SvrSetupHolder.h"
+#include "server/shell/MainWin.h"
+#include "server/shell/MsgCat.h"
+
+namespace {
+
+constexpr std::size_t kShortTextMax = 255;  // title and description are short strings
+
+// The one piece of mark-up that creators put into a message text: the
+// connection thread separates the URL from the mapped path of a 404 by it.
+constexpr const char* kServerBreak = "<P>";
+
+// The message text as it goes into the page: everything in it is escaped,
+// since it carries the URL and paths of the request, except the server's
+// own paragraph break.
+std::string EscapeMessage(const std::string& text) {
+  std::string out;
+  std::size_t start = 0;
+  for (std::size_t at; (at = text.find(kServerBreak, start)) != std::string::npos;) {
+    out += HtmlEscape(text.substr(start, at - start)) + kServerBreak;
+    start = at + std::string(kServerBreak).size();
+  }
+  return out + HtmlEscape(text.substr(start));
+}
+
+// A header value never carries a line break into the header.
+std::string HeaderValue(const std::string& text) {
+  std::string out;
+  for (char c : text)
+    if (c != '\r' && c != '\n') out += c;
+  return out;
+}
+
+}  // namespace
+
+THTTPErrReply::THTTPErrReply(TRequestHeader& header, bool isTLS, TSvrHttpThread* thread,
+                             const std::string& messageText, uint16_t status,
+                             TSvrSocket& socket, TMemoryStream& body)
+    : THTTPReply(header, isTLS, socket, body), Status(status), MessageText(messageText),
+      Thread(thread) {
+  std::string pagePath;
+  if (StatusIndex(status) >= 0) {
+    GetErrTexts(status, Title, Description);
+    Title = Title.substr(0, kShortTextMax);
+    Description = Description.substr(0, kShortTextMax);
+    pagePath = Settings().ErrorPagePath(status);
+  }
+  if (pagePath.empty()) return;
+
+  std::string program, extraPath;
+  std::string lookup = pagePath;
+  if (Settings().FindApplication(lookup, program, extraPath)) {
+    TGatewayKind kind = ClassifyGateway(program, pagePath);
+    TGatewayRequest request{header, isTLS, thread, socket, body};
+    // For a custom page the extra path is both the path info of the
+    // pseudo-interpreters and the extension's path info.
+    Nested = MakeGatewayReply(kind, program, pagePath, extraPath, extraPath, request);
+  } else if (FileExists(pagePath)) {
+    Nested = std::make_unique<THTTPFileReply>(header, isTLS, pagePath, socket, body);
+  }
+
+  int16_t code;
+  std::string text;
+  if (Nested && Nested->GetStatus(code, text)) Nested.reset();
+}
+
+THTTPErrReply::~THTTPErrReply() = default;
+
+void THTTPErrReply::SendHeader() {
+  ResponseHeader.StatusCode = Status;
+  ResponseHeader.ReasonText = Title;
+  if (Status == 401 || Status == 402)
+    ResponseHeader[rsWWWAuthenticate] = "Basic realm=\"" + HeaderValue(GetUrlPath()) + "\"";
+  if (Status == 301 || Status == 302) {
+    if (!MessageText.empty() && MessageText[0] != '/') MessageText = "/" + MessageText;
+    ResponseHeader[rsLocation] = HeaderValue(MessageText);
+    MessageText = GetUrlPath();
+  }
+  ResponseHeader[rsContentType] = "text/html";
+  THTTPReply::SendHeader();
+}
+
+void THTTPErrReply::SendBody() {
+  if (Nested) {
+    Nested->SendBody();
+    return;
+  }
+  std::string status = std::to_string(Status);
+  SendLine("<HEAD><TITLE>" + status + " " + Title + "</TITLE></HEAD>");
+  SendLine("<BODY BKCOLOR=#FFFFFF BACKGROUND=\"/iswd/pozadi2_gif\">");
+  SendLine("<FONT COLOR=#FF0000><H1><IMG SRC=\"/iswd/pavouk_gif\" WIDTH=49 HEIGHT=40>");
+  SendLine(status + " " + Title + "</H1></FONT>");
+  SendLine("<P>" + SubstituteArgument(Description, EscapeMessage(MessageText)) + "</P>");
+  SendLine("<CENTER><ADDRESS><HR NOSHADE WIDTH=\"80%\"><FONT SIZE=-1>"
+           "Tovk, malý WWW server pro HTTP a HTTPS.<BR>");
+  SendLine("Vyvíjí a udržuje tým projektu tovk.<BR>");
+  SendLine(GetMsg(18));
+  SendLine("<A HREF=\"/iswd/about_html\">" + ServerSoftware +
+           "</A></FONT></ADDRESS></CENTER></BODY>");
+}

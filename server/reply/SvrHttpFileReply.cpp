@@ -1,0 +1,165 @@
+#include "server/reply/SvrHttpFileReply.h"
+
+#include "platform/FileRead.h"
+#include "platform/FileSearch.h"
+#include "platform/Paths.h"
+#include "platform/TimeZone.h"
+#include "server/net/MD5.h"
+#include "server/net/Misc.h"
+#include "server/reply/SvrSetupHolder.h"
+#include "server/shell/MainWin.h"
+#include "server/shell/MsgCat.h"
+
+namespace {
+
+constexpr std::size_t kAuthSchemeLength = 6;  // "Basic " in front of the credentials
+
+std::string FileNamePart(const std::string& path) {
+  std::size_t slash = path.rfind('\\');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A drive's root ("\" or "X:\") has no parent to list.
+bool IsRootDirectory(const std::string& directory) {
+  if (directory == "\\") return true;
+  return directory.size() == 3 && directory[1] == ':' && directory[2] == '\\';
+}
+
+}  // namespace
+
+// The stamp a client must echo in If-Modified-Since, for example
+// "05-MAR-99 14:07:09 GMT; length=1234". The zone's daylight bias is added
+// whatever the season, so in winter the stamp is an hour off true GMT; the
+// stamp is only ever compared with itself, so it stays as it always was.
+std::string FileStamp(const std::string& path) {
+  TSearchRec info;
+  if (!GetFileInfo(path, info)) return "";
+  TTimeZoneInformation zone = GetTimeZoneInformation();
+  TSystemTime local = UtcToLocalTime(info.LastWriteTime);
+  TSystemTime t =
+      UtcToSystemTime(SystemTimeToUtc(local) + (zone.Bias + zone.DaylightBias) * 60);
+  return PadNumber(t.Day, 2) + "-" + UpperCase(MonthName(t.Month)) + "-" +
+         PadNumber(t.Year % 100, 2) + " " + PadNumber(t.Hour, 2) + ":" + PadNumber(t.Minute, 2) +
+         ":" + PadNumber(t.Second, 2) + " GMT; length=" + GetFileSizeText(path);
+}
+
+THTTPFileReply::THTTPFileReply(TRequestHeader& header, bool isTLS, const std::string& filePath,
+                               TSvrSocket& socket, TMemoryStream& body)
+    : THTTPReply(header, isTLS, socket, body), FilePath(filePath) {
+  TAccessRecord record = ReadAccessRecord(FilePath);
+  if (IsTLS != record.IsSSL) {
+    StatusCode = 403;
+    StatusText = GetUrlPath();
+    return;
+  }
+  Expiry = record.Expiry;
+  if (!Expiry.empty()) ResponseHeader[rsExpires] = Expiry;
+  CharsetSuffix = record.CharsetSuffix;
+  Rights = record.Rights;
+  const std::string& authorization = header.Get(rqAuthorization);
+  Credentials = authorization.size() > kAuthSchemeLength ? authorization.substr(kAuthSchemeLength)
+                                                         : "";
+
+  if (!Rights.empty() && MD5HexString(Credentials) != Rights) {
+    StatusCode = 401;
+    StatusText = GetUrlPath();
+  }
+  if (UpperCase(FileNamePart(FilePath)) == "HTTP.AUT") {
+    StatusCode = 403;
+    StatusText = GetUrlPath();
+  }
+  // A matching stamp turns a 401 or 403 into 304: the client is told its
+  // copy is current, and the body of a 304 is the error page, never the file.
+  const std::string& since = header.Get(rqIfModifiedSince);
+  if (!since.empty()) {
+    try {
+      std::string stamp = FileStamp(FilePath);
+      if (!stamp.empty() && UpperCase(since).find(UpperCase(stamp)) != std::string::npos) {
+        StatusCode = 304;
+        StatusText = since;
+      }
+    } catch (...) {
+    }
+  }
+}
+
+void THTTPFileReply::SendBody() { Socket.SendFile(FilePath); }
+
+void THTTPFileReply::SendHeader() {
+  ResponseHeader.StatusCode = 200;
+  ResponseHeader.ReasonText = "OK";
+  ResponseHeader[rsMIMEVersion] = "1.0";
+  ResponseHeader[rsContentType] = Settings().FindMimeType(FilePath) + CharsetSuffix;
+  ResponseHeader[rsContentLength] = GetFileSizeText(FilePath);
+  THTTPReply::SendHeader();
+}
+
+std::unique_ptr<TMemoryStream> THTTPFileReply::GetBodyCopy() {
+  std::string bytes;
+  uint32_t errorCode = 0;
+  if (!ReadWholeFile(FilePath, bytes, errorCode)) return nullptr;
+  return std::make_unique<TMemoryStream>(std::move(bytes));
+}
+
+THTTPDirReply::THTTPDirReply(TRequestHeader& header, bool isTLS,
+                             const std::string& directoryPath, TSvrSocket& socket,
+                             TMemoryStream& body)
+    : THTTPReply(header, isTLS, socket, body), DirectoryPath(directoryPath) {
+  TAccessRecord record = ReadAccessRecord(DirectoryPath);
+  if (IsTLS != record.IsSSL) {
+    StatusCode = 403;
+    StatusText = GetUrlPath();
+    return;
+  }
+
+  std::string url = GetUrlPath();
+  if (!url.empty() && url.back() != '/' && url.back() != '\\') url += '/';
+  // The URL comes from the request line; it is escaped wherever it goes into
+  // the page. Names come from the directory and go in as they are.
+  std::string shownUrl = HtmlEscape(url);
+  Page.Write("<html><head><title>" + GetMsg(19) + " " + shownUrl +
+             "</title></head><body bgcolor=#FFFFFF>");
+  Page.Write("<h2> <img src=\"/iswd/bigdir_gif\"> " + GetMsg(20) + " " + shownUrl + "</h2><hr>");
+  Page.Write("<table>");
+  Page.Write(GetMsg(21));
+
+  bool root = IsRootDirectory(DirectoryPath);
+  TFileSearch search;
+  TSearchRec entry;
+  for (bool more = search.FindFirst(DirectoryPath + "*.*", entry); more;
+       more = search.FindNext(entry)) {
+    if (entry.Name == "." || UpperCase(entry.Name) == "HTTP.AUT") continue;
+    if (entry.Name == ".." && root) continue;
+    bool isDirectory = (entry.Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    Page.Write("<tr><td>");
+    Page.Write(isDirectory ? "<img src=\"/iswd/dir_gif\">" : "<img src=\"/iswd/else_gif\">");
+    Page.Write("</td><td><a href=\"");
+    Page.Write(shownUrl + entry.Name);
+    Page.Write("\">");
+    Page.Write(entry.Name);
+    Page.Write("</a></td><td>");
+    Page.Write(std::to_string(isDirectory ? 0 : entry.Size));
+    Page.Write("</td><td>");
+    Page.Write(FormatShortDate(UtcToLocalTime(entry.LastWriteTime)));
+    Page.Write("</td></tr>");
+  }
+  search.Close();
+
+  Page.Write("</table>");
+  Page.Write("<hr><font size=-1><center><address>" + ServerSoftware +
+             " - Tovk, malý WWW server.</address></center></font>");
+  Page.Write("</body></html>");
+}
+
+THTTPDirReply::~THTTPDirReply() = default;
+
+void THTTPDirReply::SendBody() { Socket.SendStream(Page); }
+
+void THTTPDirReply::SendHeader() {
+  ResponseHeader.StatusCode = 200;
+  ResponseHeader.ReasonText = "OK";
+  ResponseHeader[rsMIMEVersion] = "1.0";
+  ResponseHeader[rsContentType] = "text/html";
+  ResponseHeader[rsContentLength] = std::to_string(Page.Size());
+  THTTPReply::SendHeader();
+}

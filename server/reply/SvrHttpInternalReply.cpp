@@ -1,0 +1,68 @@
+#include "server/reply/SvrHttpInternalReply.h"
+
+#include "server/net/Misc.h"
+#include "server/net/SvrMain.h"
+#include "server/reply/SvrSetupHolder.h"
+#include "server/reply/resources/BuiltinResources.h"
+#include "server/shell/Loging.h"
+#include "server/shell/MainWin.h"
+#include "server/shell/MsgCat.h"
+
+namespace {
+
+// How long the restart waits after the command: with keep-alive a browser
+// may still hold connections open, which the restart should let finish.
+constexpr uint32_t kRestartDelayKeepAliveMs = 20000;
+constexpr uint32_t kRestartDelayMs = 3000;
+
+std::string StatusPage() {
+  return "<html><body bgcolor=white><center>"
+         "<h1>" + ServerSoftware + "</h1>"
+         "<h3>Informace o zavedených rozšířeních</h3>" + Settings().ModuleTableHtml() +
+         "<h3>Počet právě otevřených přípojek</h3>" + std::to_string(ActiveConnections.load()) +
+         "<h3>Počet vyřízených dotazů</h3>" + std::to_string(AcceptedConnections.load()) +
+         "<h3>Informace o TOVK_LOG knihovně</h3>" + LogAbout() +
+         "</center></html></body>";
+}
+
+}  // namespace
+
+THTTPInternalReply::THTTPInternalReply(TRequestHeader& header, bool isTLS,
+                                       const std::string& path, TSvrSocket& socket,
+                                       TMemoryStream& body)
+    : THTTPReply(header, isTLS, socket, body), Path(path) {
+  std::string upper = UpperCase(Path);
+  std::string name = upper.substr(upper.rfind('\\') + 1);  // whole text when there is no "\"
+
+  if (name == "RELOAD") {
+    Page.Write(GetMsg(22));
+    LogError(GetMsg(23));
+    PostArmRestartTimer(Settings().KeepAlive ? kRestartDelayKeepAliveMs : kRestartDelayMs);
+  } else if (name == "INFO") {
+    Page.Write(StatusPage());
+  } else {
+    const TBuiltinResource* resource = FindBuiltinResource(name);
+    if (!resource) {
+      resource = FindBuiltinResource("ERROR_HTML");
+      Path = "/iswd/ERROR_HTML";
+    }
+    if (resource) Page.Write(resource->Data, resource->Size);
+    // The content type is looked up for logo.gif, not logo_gif. It is the
+    // first "_" of the whole path that turns, also when a directory has one.
+    std::size_t underscore = Path.find('_');
+    if (underscore != std::string::npos) Path[underscore] = '.';
+  }
+}
+
+THTTPInternalReply::~THTTPInternalReply() = default;
+
+void THTTPInternalReply::SendBody() { Socket.SendStream(Page); }
+
+void THTTPInternalReply::SendHeader() {
+  ResponseHeader.StatusCode = 200;
+  ResponseHeader.ReasonText = "OK";
+  ResponseHeader[rsMIMEVersion] = "1.0";
+  ResponseHeader[rsContentType] = Settings().FindMimeType(Path);
+  ResponseHeader[rsContentLength] = std::to_string(Page.Size());
+  THTTPReply::SendHeader();
+}

@@ -1,0 +1,176 @@
+#include "server/reply/SvrHttpReply.h"
+
+#include <limits>
+
+#include "platform/Paths.h"
+#include "platform/Profile.h"
+#include "platform/TimeZone.h"
+#include "server/net/Misc.h"
+#include "server/shell/Loging.h"
+#include "server/shell/MainWin.h"
+#include "server/shell/MsgCat.h"
+
+namespace {
+
+constexpr const char* kAccessFileName = "http.aut";
+constexpr const char* kNoRights = "<none>";  // the sentinel of section "prava"
+constexpr const char* kNoValue = "<nic>";    // the sentinel of "charset" and "zivotnost"
+
+// An integer as the profile reader takes one: decimal, or hexadecimal after
+// "$" or "0x"; anything else gives the default.
+int64_t ProfileInteger(const std::string& text, int64_t defaultValue) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  int base = 10;
+  if (i < text.size() && text[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i >= text.size()) return defaultValue;
+  int64_t value = 0;
+  for (; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    int digit;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    else return defaultValue;
+    value = value * base + digit;
+    if (value > std::numeric_limits<uint32_t>::max()) return defaultValue;
+  }
+  return negative ? -value : value;
+}
+
+bool ProfileFlag(const std::string& file, const char* key, bool defaultValue) {
+  std::string text = ReadProfileString(file, "ostatni", key, "");
+  return ProfileInteger(text, defaultValue ? 1 : 0) != 0;
+}
+
+// The file's own key, then "*.*"; empty when neither is present. A present
+// empty value under the file's own key overrides "*.*" with nothing.
+bool ReadPerFile(const std::string& file, const char* section, const std::string& name,
+                 const char* sentinel, std::string& value) {
+  value = sentinel;
+  if (!name.empty()) value = ReadProfileString(file, section, name, sentinel);
+  if (value == sentinel) value = ReadProfileString(file, section, "*.*", sentinel);
+  return value != sentinel;
+}
+
+}  // namespace
+
+void ParseRequestLine(const std::string& line, uint8_t& method, std::string& url) {
+  std::size_t blank = line.find(' ');
+  std::string word = line.substr(0, blank);
+  if (word == "GET") method = mtGet;
+  else if (word == "POST") method = mtPost;
+  else if (word == "HEAD") method = mtHead;
+  else method = mtUnknown;
+
+  url.clear();
+  if (blank == std::string::npos) return;
+  url = line.substr(blank + 1);
+  std::size_t protocol = url.find(" HTTP/");
+  if (protocol != std::string::npos) url.erase(protocol);
+  if (UpperCase(url.substr(0, 7)) == "HTTP://") {
+    std::string rest = url.substr(7);
+    std::size_t slash = rest.find('/');
+    url = slash == std::string::npos ? rest : rest.substr(slash);
+  }
+}
+
+std::string HtmlEscape(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+THTTPReply::THTTPReply(TRequestHeader& header, bool isTLS, TSvrSocket& socket,
+                       TMemoryStream& body)
+    : RequestBody(body), Socket(socket), IsTLS(isTLS), Header(header) {
+  std::string url;
+  ParseRequestLine(header.RequestLine, Method, url);
+}
+
+THTTPReply::~THTTPReply() = default;
+
+void THTTPReply::SendBody() {}
+
+void THTTPReply::SendHeader() {
+  ResponseHeader[rsDate] = HttpDate(GetSystemTime());
+  ResponseHeader[rsServer] = ServerSoftware;
+  if (UpperCase(Header.Get(rqConnection)) == "KEEP-ALIVE")
+    ResponseHeader[rsConnection] = "Keep-Alive";
+  Socket.SendString(ResponseHeader.BuildText() + "\r\n");
+}
+
+std::unique_ptr<TMemoryStream> THTTPReply::GetBodyCopy() { return nullptr; }
+
+void THTTPReply::Execute() {}
+
+std::string THTTPReply::GetUrlPath() const {
+  uint8_t method;
+  std::string url;
+  ParseRequestLine(Header.RequestLine, method, url);
+  return url.substr(0, url.find('?'));
+}
+
+std::string THTTPReply::GetQueryString() const {
+  const std::string& line = Header.RequestLine;
+  std::size_t question = line.find('?');
+  if (question == std::string::npos) return "";
+  std::string query = line.substr(question + 1);
+  std::size_t protocol = query.find(" HTTP/");
+  if (protocol != std::string::npos) query.erase(protocol);
+  return query;
+}
+
+TAccessRecord THTTPReply::ReadAccessRecord(const std::string& path) const {
+  TAccessRecord record;
+  std::size_t slash = path.rfind('\\');
+  std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string file = directory + kAccessFileName;
+  if (!FileExists(file)) return record;
+
+  record.Vypis = true;
+  try {
+    std::string value;
+    if (ReadPerFile(file, "prava", name, kNoRights, value))
+      record.Rights = value.substr(0, kAccessRightsMax);
+    record.IsSSL = ProfileFlag(file, "isSSL", false);
+    record.Vypis = ProfileFlag(file, "vypis", true);
+    record.Spoustet = ProfileFlag(file, "spoustet", false);
+    if (ReadPerFile(file, "charset", name, kNoValue, value))
+      record.CharsetSuffix = ("; charset=\"" + value + "\"").substr(0, kAccessTextMax);
+    TSystemTime date;
+    if (ReadPerFile(file, "zivotnost", name, kNoValue, value) && ParseShortDate(value, date)) {
+      date.Hour = date.Minute = date.Second = date.Milliseconds = 0;
+      // Round trip for the day of the week, which the date text does not carry.
+      record.Expiry = HttpDate(UtcToSystemTime(SystemTimeToUtc(date))).substr(0, kAccessTextMax);
+    }
+  } catch (const EProfileError&) {
+    LogError(GetMsg(17));
+  }
+  return record;
+}
+
+void THTTPReply::SendLine(const std::string& text) { Socket.SendLine(text); }
+
+bool THTTPReply::GetStatus(int16_t& code, std::string& text) const {
+  code = StatusCode;
+  text = StatusText;
+  return StatusCode != 200;
+}
