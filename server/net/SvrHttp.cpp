@@ -1,10 +1,15 @@
 #include "server/net/SvrHttp.h"
 
+#include <algorithm>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <pthread.h>
+#include <sys/socket.h>
+
 #include <cctype>
+#include <cstring>
 #include <exception>
 #include <limits>
-#include <system_error>
-#include <thread>
 
 #include "platform/Paths.h"
 #include "server/gateway/GatewayChoice.h"
@@ -25,6 +30,18 @@ constexpr uint16_t kMsgPrepareFailed = 15;
 constexpr uint16_t kMsgHandshakeFailed = 16;
 // The number after "Content-Length: " is read from at most this many characters.
 constexpr std::size_t kContentLengthDigits = 20;
+// The stack of a connection thread. Its deepest paths are server-side
+// includes nested eight levels, each level with its reply objects and the
+// 64 KiB block of the file reader, and extensions, which run on this thread
+// and were written for the 1 MiB stacks of the system they come from; the
+// default of 8 MiB is far above that. A smaller stack also keeps thread
+// creation cheap: the C library caches about 40 MiB of freed stacks, which
+// is five stacks of 8 MiB but forty of this size, so a busy server reuses
+// them instead of mapping a new one for every connection.
+constexpr std::size_t kConnectionStackBytes = 1024 * 1024;
+// A TLS header line is collected until its CR arrives; this bounds what a
+// client can make the server hold that way, far above any real header line.
+constexpr std::size_t kMaxTlsLineBytes = 16384;
 
 bool IsGetRequest(const std::string& requestLine) {
   uint8_t method = mtUnknown;
@@ -91,6 +108,37 @@ bool HasParentSegment(const std::string& path) {
   return false;
 }
 
+// While a reply is written its pieces (the header, then the body in
+// 1024-byte blocks) are held back and leave in full segments; releasing the
+// hold sends what is left at once. Without it each block would leave as a
+// segment of its own, and the client would be woken for the header alone.
+void HoldSegments(TSvrSocket& socket, bool hold) {
+  if (!socket.Connected) return;
+  int value = hold ? 1 : 0;
+  ::setsockopt(socket.Handle, IPPROTO_TCP, TCP_CORK, &value, sizeof value);
+}
+
+// The header lines of a request are read with the socket non-blocking (the
+// line reader polls); switching once per request rather than once per line
+// saves two system calls a line. Replies are written in blocking mode,
+// which bounds a stalled write by the send time-out.
+class TNonBlockingReads {
+ public:
+  explicit TNonBlockingReads(TSvrSocket& socket) : Socket(socket) { Socket.SetBlocking(false); }
+  ~TNonBlockingReads() { Socket.SetBlocking(true); }
+  TNonBlockingReads(const TNonBlockingReads&) = delete;
+  TNonBlockingReads& operator=(const TNonBlockingReads&) = delete;
+
+ private:
+  TSvrSocket& Socket;
+};
+
+void* RunConnection(void* connection) {
+  std::unique_ptr<TSvrHttpThread> self(static_cast<TSvrHttpThread*>(connection));
+  self->Execute();
+  return nullptr;
+}
+
 std::string EndWithBackslash(const std::string& path) {
   return !path.empty() && path.back() == '\\' ? path : path + "\\";
 }
@@ -106,24 +154,34 @@ TSvrHttpThread::~TSvrHttpThread() = default;
 
 bool TSvrHttpThread::Spawn(int handle, bool isTLS, uint32_t connectionNumber) {
   std::unique_ptr<TSvrHttpThread> connection;
+  std::string failure;
   try {
     connection = std::make_unique<TSvrHttpThread>(handle, isTLS, connectionNumber);
-    std::thread([owned = connection.get()] {
-      std::unique_ptr<TSvrHttpThread> self(owned);
-      self->Execute();
-    }).detach();
-    connection.release();
-    return true;
+    pthread_attr_t attributes;
+    int result = pthread_attr_init(&attributes);
+    if (result == 0) {
+      pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+      pthread_attr_setstacksize(&attributes, kConnectionStackBytes);
+      pthread_t thread;
+      result = pthread_create(&thread, &attributes, &RunConnection, connection.get());
+      pthread_attr_destroy(&attributes);
+    }
+    if (result == 0) {
+      connection.release();  // the thread owns it now
+      return true;
+    }
+    failure = std::strerror(result);
   } catch (const std::exception& error) {
-    // Out of threads or memory: this connection is dropped, the server goes on.
-    LogError("Server: connection " + std::to_string(connectionNumber) + " not served (" +
-             error.what() + ")");
-    TSvrSocket socket;
-    socket.Attach(handle, true);
-    socket.Close();
-    if (connection) --ActiveConnections;
-    return false;
+    failure = error.what();
   }
+  // Out of threads or memory: this connection is dropped, the server goes on.
+  LogError("Server: connection " + std::to_string(connectionNumber) + " not served (" + failure +
+           ")");
+  TSvrSocket socket;
+  socket.Attach(handle, true);
+  socket.Close();
+  if (connection) --ActiveConnections;
+  return false;
 }
 
 void TSvrHttpThread::Execute() {
@@ -210,6 +268,7 @@ void TSvrHttpThread::NoteContentLength(const std::string& line, bool getMark,
 }
 
 bool TSvrHttpThread::ReadRequest() {
+  TNonBlockingReads nonBlocking(*Socket);
   Body.Clear();
   ReaderStatus = 0;
   bool bodyMode = false;
@@ -262,52 +321,65 @@ bool TSvrHttpThread::ReadRequestTLS() {
   bool bodyMode = false;
   long long remaining = 0;
   bool getMark = true;
+  // The CR of a line ended the last chunk; its LF may open the next one.
+  bool lfDue = false;
+  // The body is the announced length and no more: whatever follows it (a
+  // second request sent on the same connection) is never read as anything.
+  auto takeBody = [&](const std::string& bytes) {
+    const std::size_t wanted =
+        remaining > 0 ? std::min(bytes.size(), static_cast<std::size_t>(remaining)) : 0;
+    Body.Write(bytes.substr(0, wanted));
+    remaining -= static_cast<long long>(wanted);
+  };
   for (;;) {
-    const std::string chunk = Socket->ReceiveChunk();
-    pending += chunk;
+    std::string chunk = Socket->ReceiveChunk();
+    // Every TLS read is bounded by the socket's read time-out. A read that
+    // fails (silence, a reset, or the peer's close before the request was
+    // complete) has closed the socket: nobody is left to get a reply, and a
+    // request cut short is not handled as if it were whole.
+    if (chunk.empty()) return false;
+    if (lfDue && chunk[0] == '\n') chunk.erase(0, 1);
+    lfDue = false;
     if (bodyMode) {
-      if (Body.Size() == 0 && !pending.empty() && (pending[0] == '\r' || pending[0] == '\n')) {
-        pending.erase(0, 1);
-        if (!pending.empty() && pending[0] == '\n') pending.erase(0, 1);
-      }
-      Body.Write(pending);
-      remaining -= static_cast<long long>(pending.size());
-      pending.clear();
+      takeBody(chunk);
     } else {
+      pending += chunk;
       std::size_t cr;
-      while ((cr = pending.find('\r')) != std::string::npos) {
+      while (!bodyMode && (cr = pending.find('\r')) != std::string::npos) {
         std::string line = pending.substr(0, cr);
         pending.erase(0, cr + 1);
-        if (!pending.empty() && pending[0] == '\n') pending.erase(0, 1);
-        if (Lines.empty())
-          getMark = IsGetRequest(line);
-        else if (!getMark && PosText("CONTENT-LENGTH: ", line) > 0)
-          NoteContentLength(line, getMark, remaining);
-        if (!line.empty()) {
+        if (pending.empty())
+          lfDue = true;
+        else if (pending[0] == '\n')
+          pending.erase(0, 1);
+        if (line.empty()) {
+          bodyMode = true;
+          if (ReaderStatus != 0) return true;
+          // A GET body is never read, as on plain connections.
+          if (!getMark) takeBody(pending);
+          pending.clear();
+        } else {
+          if (Lines.empty())
+            getMark = IsGetRequest(line);
+          else if (!getMark && PosText("CONTENT-LENGTH: ", line) > 0)
+            NoteContentLength(line, getMark, remaining);
           Lines.push_back(line);
           if (Lines.size() > kMaxRequestLines) {
             if (ReaderStatus == 0) ReaderStatus = 400;
             CloseAfterReply = true;
             return true;
           }
-        } else {
-          bodyMode = true;
-          if (ReaderStatus != 0) return true;
-          Body.Write(pending);
-          remaining -= static_cast<long long>(pending.size());
-          pending.clear();
         }
         if (Terminated()) return true;
       }
-      // A short chunk ends what the client sent: what is left is a line.
-      if (chunk.size() < static_cast<std::size_t>(kSocketReadSize) && !pending.empty()) {
-        Lines.push_back(pending);
-        pending.clear();
-      }
+      // A line stays pending until its CR comes, whatever the size of the
+      // records it arrives in; only its length is bounded. As on a plain
+      // connection, a line too long to be read gets no reply.
+      if (!bodyMode && pending.size() > kMaxTlsLineBytes) return false;
     }
     if (Terminated()) return true;
     if (bodyMode && remaining <= 0) return true;
-    if (!Socket->Connected) return true;
+    if (!Socket->Connected) return false;
   }
 }
 
@@ -407,10 +479,12 @@ void TSvrHttpThread::HandleRequest() {
     reply.reset();
     reply = ErrorReply(static_cast<uint16_t>(code), text);
   }
+  HoldSegments(*Socket, true);
   reply->SendHeader();
   LogAccess(PeerAddr, Header.Get(rqHost), Header.UserName, Header.RequestLine,
             reply->Response().StatusCode, reply->Response().Get(rsContentLength),
             Header.Get(rqReferer), Header.Get(rqUserAgent));
   if (Method != mtHead) reply->SendBody();
+  HoldSegments(*Socket, false);
   reply.reset();
 }

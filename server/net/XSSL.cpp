@@ -17,6 +17,9 @@
 #include "platform/MessageBox.h"
 #include "platform/Paths.h"
 
+std::atomic<int> TlsReadTimeoutSeconds{kTlsReadTimeoutSeconds};
+std::atomic<int> TlsWriteTimeoutSeconds{kTlsWriteTimeoutSeconds};
+
 namespace {
 
 SSL_CTX* ServerContext = nullptr;  // one per process, never freed
@@ -60,10 +63,14 @@ struct PkeyFree {
   void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
 };
 
+// A service has nobody to type a pass phrase: an encrypted key is refused
+// like an unreadable one instead of waiting for an answer at a terminal.
+int NoPassPhrase(char*, int, int, void*) { return 0; }
+
 EVP_PKEY* ReadPrivateKey(const std::string& path) {
   BIO* file = BIO_new_file(path.c_str(), "r");
   if (!file) return nullptr;
-  EVP_PKEY* key = PEM_read_bio_PrivateKey(file, nullptr, nullptr, nullptr);
+  EVP_PKEY* key = PEM_read_bio_PrivateKey(file, nullptr, NoPassPhrase, nullptr);
   BIO_free(file);
   return key;
 }
@@ -97,7 +104,10 @@ std::string SetUpTLS(const std::string& programDirectory) {
   SSL_CTX* context = SSL_CTX_new(TLS_server_method());
   if (!context) return "Unable to create the TLS context";
 
-  if (SSL_CTX_use_certificate_file(context, certificate.c_str(), SSL_FILETYPE_PEM) <= 0) {
+  // The file may go on with the certificates of the issuing authorities, in
+  // PEM form, which clients need to trust a certificate that is not
+  // self-signed; they are sent along in the handshake.
+  if (SSL_CTX_use_certificate_chain_file(context, certificate.c_str()) <= 0) {
     SSL_CTX_free(context);
     return "Unable to set certificate file " + certificate;
   }
@@ -155,8 +165,11 @@ bool TSSLSocket::Prepare() {
   if (!ServerContext) return true;  // Handshake then fails
   Ssl = SSL_new(ServerContext);
   if (Ssl) SSL_set_fd(Ssl, Handle);
-  SetTimeout(Handle, SO_RCVTIMEO, kTlsReadTimeoutSeconds);
-  SetTimeout(Handle, SO_SNDTIMEO, kTlsWriteTimeoutSeconds);
+  // Blocking reads and writes with time-outs: the handshake and every read
+  // give up on a peer that stays silent, every write on one that stops
+  // reading.
+  SetTimeout(Handle, SO_RCVTIMEO, TlsReadTimeoutSeconds.load());
+  SetTimeout(Handle, SO_SNDTIMEO, TlsWriteTimeoutSeconds.load());
   return true;
 }
 
@@ -164,31 +177,36 @@ bool TSSLSocket::Handshake() {
   if (!Ssl) return false;
   bool accepted = SSL_accept(Ssl) > 0;
   ERR_clear_error();
+  if (!accepted) Broken = true;
   return accepted;
 }
 
-namespace {
-
-// Turns a failed TLS call into the result and errno that the socket layer
-// expects of send and recv: 0 for a peer that closed, -1 otherwise, with
-// EAGAIN kept only for a socket the caller made non-blocking (a time-out on
-// a blocking socket must not look like "try again", or a writer would retry
-// a silent peer for ever).
-int TlsFailure(SSL* ssl, int result, bool blocking) {
-  int error = SSL_get_error(ssl, result);
-  int savedErrno = errno;
+int TSSLSocket::Failure(int result, bool writing) {
+  const int error = SSL_get_error(Ssl, result);
+  const int savedErrno = errno;
   ERR_clear_error();
+  if ((error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) && !Blocking) {
+    errno = EAGAIN;  // the caller waits and calls again with the same bytes
+    return -1;
+  }
+  // Anything else leaves the connection object unusable. A time-out in
+  // particular must not be retried: OpenSSL would resend the unsent record
+  // and wait out the whole time-out again for every block of a reply.
+  Broken = true;
   switch (error) {
     case SSL_ERROR_ZERO_RETURN:
       return 0;
     case SSL_ERROR_WANT_READ:
     case SSL_ERROR_WANT_WRITE:
-      errno = blocking ? ETIMEDOUT : EAGAIN;
+      // A blocking socket only asks to be called again when its time-out
+      // ran out. A write reports it as would-block, which the socket layer
+      // takes on a blocking socket for a send time-out and answers by
+      // closing; a read reports the time-out itself.
+      errno = writing ? EAGAIN : ETIMEDOUT;
       return -1;
     case SSL_ERROR_SYSCALL:
-      if (result == 0) return 0;
-      errno = (savedErrno == EAGAIN || savedErrno == 0) ? ETIMEDOUT : savedErrno;
-      if (!blocking && savedErrno == EAGAIN) errno = EAGAIN;
+      if (savedErrno == 0) return 0;  // the peer went without a close-notify
+      errno = savedErrno == EAGAIN ? (writing ? EAGAIN : ETIMEDOUT) : savedErrno;
       return -1;
     default:
       errno = ECONNRESET;
@@ -196,23 +214,21 @@ int TlsFailure(SSL* ssl, int result, bool blocking) {
   }
 }
 
-}  // namespace
-
 int TSSLSocket::WriteBuf(const void* bytes, int length) {
-  if (!Ssl) {
-    errno = ENOTCONN;
+  if (!Ssl || Broken) {
+    errno = Ssl ? ECONNRESET : ENOTCONN;
     return -1;
   }
   if (length == 0) return 0;  // as a plain send of nothing
   int written = SSL_write(Ssl, bytes, length);
-  return written > 0 ? written : TlsFailure(Ssl, written, Blocking);
+  return written > 0 ? written : Failure(written, true);
 }
 
 int TSSLSocket::ReadBuf(void* buffer, int size, int) {
-  if (!Ssl) {
-    errno = ENOTCONN;
+  if (!Ssl || Broken) {
+    errno = Ssl ? ECONNRESET : ENOTCONN;
     return -1;
   }
   int read = SSL_read(Ssl, buffer, size);
-  return read > 0 ? read : TlsFailure(Ssl, read, Blocking);
+  return read > 0 ? read : Failure(read, false);
 }

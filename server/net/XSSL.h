@@ -3,6 +3,7 @@
 // files beside it, and TSSLSocket, the socket of connections accepted on the
 // TLS port.
 
+#include <atomic>
 #include <string>
 
 #include "server/net/SvrSock.h"
@@ -16,6 +17,10 @@ constexpr int kTlsReadTimeoutSeconds = 15;
 constexpr int kTlsWriteTimeoutSeconds = 60;
 // The most of ".rnd" that seeds the random generator.
 constexpr int kRandomSeedMaxBytes = 1048576;
+
+// The time-outs a TLS socket takes when it is prepared (tests shorten them).
+extern std::atomic<int> TlsReadTimeoutSeconds;   // kTlsReadTimeoutSeconds
+extern std::atomic<int> TlsWriteTimeoutSeconds;  // kTlsWriteTimeoutSeconds
 
 // Result of the set-up: empty when the context is ready, else the message
 // that ends the program ("Unable to set certificate file " + path, ...).
@@ -35,5 +40,10 @@ class TSSLSocket : public TSvrSocket {
   int ReadBuf(void* buffer, int size, int flags) override;
 
  private:
+  // A failed or timed-out TLS call leaves the connection unusable: later
+  // calls fail at once instead of waiting on the peer again.
+  int Failure(int result, bool writing);
+
   ssl_st* Ssl = nullptr;
+  bool Broken = false;
 };
