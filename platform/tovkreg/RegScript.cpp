@@ -354,7 +354,11 @@ bool ParseKeyName(const std::string& text, RegKeyName* key) {
   key->Path = slash == std::string::npos ? "" : text.substr(slash + 1);
   if (!key->Path.empty() && key->Path.back() == '\\') key->Path.pop_back();
   if (key->Path.empty()) return true;
-  if (key->Path.front() == '\\' || key->Path.find("\\\\") != std::string::npos) return false;
+  // One closing "\" is allowed and dropped; a second one, like "\\" inside,
+  // would stand for a key without a name.
+  if (key->Path.front() == '\\' || key->Path.back() == '\\' ||
+      key->Path.find("\\\\") != std::string::npos)
+    return false;
   return key->Path.find('\0') == std::string::npos;
 }
 

@@ -310,7 +310,9 @@ bool TSvrHttpThread::ReadRequest() {
     if (text.empty() && getMark) return true;
     if (bodyMode && remaining <= 0) return true;
     if (Terminated()) return true;
-    if (!Socket->Connected) return true;
+    // A body cut short by the peer closing is not a request: a gateway must
+    // never run on part of what the client meant to send.
+    if (!Socket->Connected) return !(bodyMode && remaining > 0);
   }
 }
 

@@ -132,7 +132,9 @@ void TServerThread::Execute() {
     }
     OpenChanged.notify_all();
   }
-  ListenersRunning = false;
+  // A listener that ended on its own stops the run; one that StopListeners
+  // ended must not clear the flag of a run started after it.
+  if (StopGeneration.load() == Generation) ListenersRunning = false;
   LogError(SubstituteArgument(GetMsg(kMsgListenerEnded), std::to_string(ConnectionNumber)));
 }
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -22,7 +23,13 @@ constexpr int kSendBlockSize = 1024;    // SendFile and SendStream write in bloc
 constexpr int kHostNameBufferSize = 100;
 constexpr int kPollPauseMs = 100;       // one ReadLine attempt waits at most this long
 constexpr int kAttemptsPerSecond = 1000 / kPollPauseMs;
-constexpr int kListenBacklogSize = 5;
+// Connections the kernel completes and holds until the listener takes them.
+// Five was all the sockets library of the original platform allowed; on
+// Linux a queue that short overflows whenever a few clients connect while
+// the listener is creating a thread, and each dropped connection attempt is
+// retried by its client only after 1 s, then 3 s. The system's own limit
+// keeps bursts of new connections from costing seconds.
+constexpr int kListenBacklogSize = SOMAXCONN;
 
 int32_t LastSocketError() { return WinSockErrorFromErrno(errno); }
 
@@ -375,7 +382,16 @@ int TSvrSocket::Accept() {
     length = sizeof address;
     handle = ::accept4(Handle, reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
   } while (handle == -1 && errno == EINTR);
-  if (handle == -1) LastError = LastSocketError();
+  if (handle == -1) {
+    LastError = LastSocketError();
+    return handle;
+  }
+  // Replies are written in several pieces (the header, then the body in
+  // blocks). With Nagle's rule on, the second piece waits for the ACK of the
+  // first, and a client that delays its ACKs makes every kept-alive request
+  // cost some 40 ms. The connection thread coalesces a reply itself.
+  int on = 1;
+  ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   return handle;
 }
 

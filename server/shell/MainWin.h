@@ -3,8 +3,13 @@
 // carries what other threads may ask of the window: they post, and the
 // window's own thread carries the change out.
 
+#include <array>
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <string>
+
+#include "platform/EventLoop.h"
 
 // file version "/" internal name, from the version data built into the program.
 extern std::string ServerSoftware;
@@ -13,3 +18,90 @@ extern std::string ServerSoftware;
 void PostCaptionAndHint(const std::string& caption);
 // From any thread: set the restart timer's interval and start it.
 void PostArmRestartTimer(uint32_t intervalMs);
+
+// The form's components, without a desktop: plain state that the handlers
+// change and that the service publishes as its status text.
+struct TMenuItem {
+  std::string Caption;
+  bool Enabled = true;
+  bool Default = false;
+  std::function<void()> OnClick;
+  void Click() {  // a disabled item cannot be chosen
+    if (Enabled && OnClick) OnClick();
+  }
+};
+
+struct TStatusPanel {
+  int Width = 0;
+  bool Centred = false;
+  std::string Text;
+};
+
+struct TStatusBar {
+  std::array<TStatusPanel, 2> Panels;
+};
+
+struct TTrayIcon {
+  std::string Hint;
+};
+
+// What the version resource would give: the build puts it into the program.
+struct TVersionInfo {
+  std::string FileVersion;
+  std::string InternalName;
+  void LoadFromProgram();
+};
+
+class TSvrWin {
+ public:
+  // Runs FormCreate. The loop must outlive the form.
+  explicit TSvrWin(TEventLoop& application);
+  ~TSvrWin();
+  TSvrWin(const TSvrWin&) = delete;
+  TSvrWin& operator=(const TSvrWin&) = delete;
+
+  // The form.
+  std::string Caption = "Quillon web server";
+  int Width = 590, Height = 73;
+  bool Visible = false;    // in the service the form is never shown
+  bool Minimised = false;
+  // Components, as laid out on the form.
+  TStatusBar Bar;
+  TTrayIcon TrayIcon;
+  TMenuItem Ukaprotokol1, N1, Zapniserver1, Vypniserver1, N2, Konec1;
+  TEventTimer Obnovovani, AutoStart, HideLogWin;
+  TVersionInfo VersionInfo;
+  TEventTimer RestartTimer;
+
+  // Handlers.
+  void FormCreate();
+  bool FormCloseQuery();
+  void FormClose();
+  void ObnovovaniTimer();
+  void AutoStartTimer();
+  void HideLogWinTimer();
+  void RestartTimerTimer();
+  void Ukaprotokol1Click();
+  void Zapniserver1Click();
+  void Vypniserver1Click();
+  void Konec1Click();
+  void AppEvents1Exception(const std::exception& error);
+
+  void StartServer();
+  void StopServer();
+  // FormCloseQuery, then FormClose, then the application ends. A second
+  // call does nothing.
+  void Close();
+
+  bool ServerRunning() const { return Running; }
+  // "caption | tray hint | panel 0 | panel 1": what the service manager shows.
+  std::string StatusLine() const;
+
+ private:
+  void PublishStatus();
+
+  TEventLoop& Application;
+  bool Running = false;
+  bool Closed = false;
+  std::string Published;
+};

@@ -1,3 +1,4 @@
+#include <sys/socket.h>
 #include "server/net/SvrHttp.h"
 
 #include <chrono>
@@ -189,6 +190,19 @@ TEST_F(ConnectionThread, OversizedBodyGets413WithoutBeingRead) {
 TEST_F(ConnectionThread, StalledBodyEndsTheConnectionWithoutReply) {
   TResult r = Serve({"POST /a.txt HTTP/1.0\r\nContent-Length: 10\r\n\r\nabc"});
   EXPECT_EQ(r.Answer, "");
+}
+
+TEST_F(ConnectionThread, BodyCutShortByThePeerGetsNoReply) {
+  nettest::TLoopbackPair pair;
+  auto connection = std::make_unique<TSvrHttpThread>(pair.Server, false, 8);
+  connection->LineTimeoutSeconds = 1;
+  connection->BodyIdleSeconds = 5;
+  std::thread runner([&] { connection->Execute(); });
+  tovktest::SendAll(pair.Client, "POST /a.txt HTTP/1.0\r\nContent-Length: 10\r\n\r\nabc");
+  ::shutdown(pair.Client, SHUT_WR);  // the client gives up half-way through its body
+  std::string answer = tovktest::ReceiveAll(pair.Client, 10s);
+  runner.join();
+  EXPECT_EQ(answer, "") << "a reply was built on 3 of the 10 announced bytes";
 }
 
 TEST_F(ConnectionThread, RequestsThatAreNotReadGetNoReply) {
