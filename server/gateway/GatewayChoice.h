@@ -29,6 +29,12 @@ enum class TGatewayKind {
 // Classifies an interpreter text for a file, by the rows of the gateway choice.
 TGatewayKind ClassifyGateway(const std::string& application, const std::string& file);
 
+// The path info of rows Exec and Isapi: empty unless FindApplication gave an
+// extra path; else the requested URL after the first occurrence of the
+// mapped file's name, cut at a "?".
+std::string GatewayPathInfo(const std::string& mappedPath, const std::string& requestedUrl,
+                            const std::string& extraPath);
+
 // Builds the reply of a gateway row; null for the two Missing kinds.
 // pathInfo is the row's path info (the caller applies its own rule);
 // extPathInfo is the extra path FindApplication gave (for IsapiExt).

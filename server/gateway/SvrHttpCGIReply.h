@@ -2,6 +2,7 @@
 // THTTPCGIReply: runs a gateway program under the CGI/1.1 conventions and
 // sends what it writes.
 
+#include <cstdint>
 #include <string>
 
 #include "server/reply/SvrHttpReply.h"
@@ -25,4 +26,12 @@ class THTTPCGIReply : public THTTPReply {
   std::string Program;
   std::string Document;
   TMemoryStream Output;
+  int32_t ContentLength = 0;
+
+ private:
+  // The CGI variables in their order, as an environment list.
+  std::string BuildEnvironmentList() const;
+  // Reads the body for the program, works out its directory and command
+  // line and runs it; false when it did not start or wrote to standard error.
+  bool RunProgram();
 };

@@ -29,6 +29,15 @@ class THTTPISAPIReply : public THTTPReply {
                   const std::string& extraPath, const std::string& translatedPath,
                   TSvrSocket& socket, TMemoryStream& body);
   void CheckAccessAndRun();
+  // Fills the control block, calls the entry point, and turns an exception
+  // out of it into 500.
+  void CallExtension(PFN_HTTPEXTENSIONPROC proc);
+  // ServerSupportFunction; the two classes answer different tables.
+  virtual BOOL SupportFunction(DWORD request, LPVOID buffer, LPDWORD size, LPDWORD dataType);
+  // GetServerVariable's table; false for a name it does not hold.
+  bool ServerVariable(const std::string& upperName, std::string& value);
+
+  friend struct TIsapiCallbacks;
 
   TMemoryStream Output;
   std::string ExtraPath;
@@ -44,6 +53,9 @@ class THTTPISAPIExtReply : public THTTPISAPIReply {
 
   void Execute() override;
   void RunExtension() override;
+
+ protected:
+  BOOL SupportFunction(DWORD request, LPVOID buffer, LPDWORD size, LPDWORD dataType) override;
 
  private:
   std::string LibraryPath;

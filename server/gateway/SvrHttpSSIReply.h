@@ -6,6 +6,12 @@
 
 #include "server/reply/SvrHttpReply.h"
 
+// How deeply documents may include documents. Real pages nest a few levels
+// (a page, its frame, a fragment); a page that includes itself, directly or
+// through others, stops here instead of recursing, and because each level
+// may include several times, the bound must stay small.
+constexpr int kMaxIncludeDepth = 8;
+
 class THTTPSSIReply : public THTTPReply {
  public:
   THTTPSSIReply(TRequestHeader& header, bool isTLS, TSvrHttpThread* thread,
@@ -18,6 +24,16 @@ class THTTPSSIReply : public THTTPReply {
   void Execute() override;
 
  private:
+  // One line of the document, directives expanded, into the output.
+  void ProcessLine(std::string line);
+  // A directive's output; null when it produced none.
+  std::unique_ptr<TMemoryStream> RunDirective(const std::string& directive);
+  std::unique_ptr<TMemoryStream> Include(const std::string& directive);
+  std::string Echo(const std::string& directive);
+  // The local path of #FLASTMOD and #FSIZE; false when neither FILE nor
+  // VIRTUAL gives one.
+  bool TargetPath(const std::string& directive, std::string& path);
+
   TSvrHttpThread* Thread;
   std::string DocumentPath;
   TMemoryStream Output;

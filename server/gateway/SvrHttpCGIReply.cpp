@@ -1,0 +1,160 @@
+#include "server/gateway/SvrHttpCGIReply.h"
+
+#include "platform/Paths.h"
+#include "server/gateway/CgiIO.h"
+#include "server/gateway/GatewayText.h"
+#include "server/net/MD5.h"
+#include "server/reply/SvrSetupHolder.h"
+#include "server/shell/Loging.h"
+#include "server/shell/MainWin.h"
+
+namespace {
+
+// The request body is copied for the program in pieces of this size.
+constexpr std::size_t kBodyPiece = 250;
+
+std::string StreamToText(TMemoryStream& stream) {
+  std::string text;
+  std::size_t saved = stream.GetPosition();
+  try {
+    stream.Seek(0);
+    char piece[kBodyPiece];
+    for (;;) {
+      std::size_t n = stream.Read(piece, sizeof piece);
+      if (n == 0) break;
+      text.append(piece, n);
+    }
+  } catch (...) {
+    LogError("Stream to String: 500");
+  }
+  stream.Seek(saved);
+  return text;
+}
+
+}  // namespace
+
+THTTPCGIReply::THTTPCGIReply(TRequestHeader& header, bool isTLS, TSvrHttpThread* thread,
+                             const std::string& program, const std::string& document,
+                             TSvrSocket& socket, TMemoryStream& body)
+    : THTTPReply(header, isTLS, socket, body),
+      Thread(thread),
+      Program(program),
+      Document(document) {
+  Credentials.clear();
+  const std::string& accessPath = FileExists(Document) ? Document : Program;
+  TAccessRecord access = ReadAccessRecord(accessPath);
+  if (IsTLS != access.IsSSL || !access.Spoustet) {
+    StatusCode = 403;
+    StatusText = GetUrlPath();
+    return;
+  }
+  Credentials = CredentialsText(Header.Get(rqAuthorization));
+  if (!access.Rights.empty() && access.Rights != MD5HexString(Credentials)) {
+    StatusCode = 401;
+    StatusText = GetUrlPath();
+    return;
+  }
+  Execute();
+}
+
+THTTPCGIReply::~THTTPCGIReply() = default;
+
+void THTTPCGIReply::SendBody() {
+  Output.Seek(0);
+  Socket.SendStream(Output);
+}
+
+void THTTPCGIReply::SendHeader() {
+  ResponseHeader.StatusCode = 200;
+  ResponseHeader.ReasonText = "OK";
+  ResponseHeader[rsMIMEVersion] = "1.0";
+  if (ResponseHeader.Get(rsContentType).empty()) ResponseHeader[rsContentType] = "text/plain";
+  ResponseHeader[rsContentLength] = std::to_string(Output.Size());
+  THTTPReply::SendHeader();
+}
+
+std::unique_ptr<TMemoryStream> THTTPCGIReply::GetBodyCopy() {
+  try {
+    return std::make_unique<TMemoryStream>(Output.Bytes());
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+std::string THTTPCGIReply::BuildEnvironmentList() const {
+  std::string list;
+  AddEnvLine(list, "CONTENT_LENGTH=" + std::to_string(ContentLength));
+  AddEnvLine(list, "CONTENT_TYPE=" + Header.Get(rqContentType));
+  AddEnvLine(list, "QUERY_STRING=" + GetQueryString());
+  AddEnvLine(list, "GATEWAY_INTERFACE=CGI/1.1");
+  AddEnvLine(list, "SERVER_PROTOCOL=HTTP/1.0");
+  AddEnvLine(list, "SERVER_SOFTWARE=" + ServerSoftware);
+  AddEnvLine(list, "SERVER_PORT=" + std::to_string(Settings().Port));
+  AddEnvLine(list, "SCRIPT_NAME=" + GetUrlPath());
+  AddEnvLine(list, "REQUEST_METHOD=" + MethodName(Method));
+  AddEnvLine(list, "HTTP_USER_AGENT=" + Header.Get(rqUserAgent));
+  AddEnvLine(list, "HTTP_REFERER=" + Header.Get(rqReferer));
+  AddEnvLine(list, "HTTP_ACCEPT=" + Header.Get(rqAccept));
+  AddEnvLine(list, "HTTP_ACCEPT_CHARSET=" + Header.Get(rqAcceptCharset));
+  AddEnvLine(list, "HTTP_ACCEPT_ENCODING=" + Header.Get(rqAcceptEncoding));
+  AddEnvLine(list, "HTTP_ACCEPT_LANGUAGE=" + Header.Get(rqAcceptLanguage));
+  AddEnvLine(list, "HTTP_HOST=" + Header.Get(rqHost));
+  AddEnvLine(list, "HTTP_COOKIE=" + Header.Get(rqCookie));
+  AddEnvLine(list, "REMOTE_ADDR=" + Socket.PeerAddress());
+  AddEnvLine(list, "PATH_TRANSLATED=" + (Document.empty() ? Program : Document));
+  return list;
+}
+
+bool THTTPCGIReply::RunProgram() {
+  try {
+    std::string bodyText;
+    ContentLength = 0;
+    const std::string& contentLength = Header.Get(rqContentLength);
+    if (!contentLength.empty()) {
+      bodyText = StreamToText(RequestBody);
+      ContentLength = StrToIntDef(contentLength, 0);
+    }
+    std::string environment = BuildEnvBlock(BuildEnvironmentList());
+
+    // The directory is the part up to and including the last "\" or ":";
+    // a document without either (a stand-alone program's path info) leaves
+    // the directory empty, and the program then runs in ours.
+    const std::string& source = Document.empty() ? Program : Document;
+    std::size_t cut = source.find_last_of("\\:");
+    std::string directory = cut == std::string::npos ? std::string() : source.substr(0, cut + 1);
+    std::string argument;
+    if (!Document.empty()) argument = cut == std::string::npos ? Document : Document.substr(cut + 1);
+
+    if (!FileExists(Program)) {
+      StatusCode = 404;
+      StatusText = Program;
+      return false;
+    }
+    // The blank stays when the argument is empty.
+    std::string commandLine = Program + " " + argument;
+    return RunCGIProcess(commandLine, directory, environment, bodyText, Output, StatusText,
+                         StatusCode);
+  } catch (...) {
+    LogError("CGI SHELL: 500");
+    return false;
+  }
+}
+
+void THTTPCGIReply::Execute() {
+  try {
+    RunProgram();
+    if (!TakeHeaderBlock(Output, ResponseHeader)) {
+      std::string shown;
+      try {
+        shown = Output.Bytes();
+      } catch (...) {
+        LogError("Stream to String: 500");
+      }
+      StatusCode = 500;
+      StatusText = "Skript nevrátil platnou hlavičku.<BR>Vrátil toto:<BR><PRE>" + shown +
+                   StatusText + "</PRE>";
+    }
+  } catch (...) {
+    LogError("CGI Prepare: 500");
+  }
+}

@@ -1,0 +1,142 @@
+// RunCGIProcess and the environment block: what reaches the child, what
+// comes back, and that nothing hangs or is lost.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "server/gateway/CgiIO.h"
+#include "server/net/MD5.h"
+#include "tests/gateway/GatewayFixture.h"
+
+namespace {
+
+struct TRun {
+  bool Clean = false;
+  TMemoryStream Output;
+  std::string StatusText;
+  int16_t StatusCode = 200;
+};
+
+void RunChild(TRun& run, const std::string& commandLine, const std::string& body = "",
+         const std::string& directory = "", const std::string& list = "") {
+  run.Clean = RunCGIProcess(commandLine, directory, BuildEnvBlock(list), body, run.Output,
+                            run.StatusText, run.StatusCode);
+}
+
+// Arguments reach the child as written, so the script is named in Linux form.
+std::string Script(const std::string& name) { return gwtest::ScriptDir() + "/" + name; }
+
+TEST(EnvBlock, ServerVariablesComeFirstThenTheList) {
+  setenv("TOVK_GW_MARK", "server-side", 1);
+  std::string list;
+  AddEnvLine(list, "QUERY_STRING=a=b");
+  AddEnvLine(list, "CONTENT_LENGTH=0");
+  EXPECT_EQ(list, std::string("QUERY_STRING=a=b\0CONTENT_LENGTH=0\0", 34));
+  std::string block = BuildEnvBlock(list);
+  ASSERT_GE(block.size(), list.size() + 1);
+  EXPECT_EQ(block.substr(block.size() - list.size() - 1), list + '\0');
+
+  TRun run;
+  RunChild(run, "/usr/bin/env", "", "", list);
+  const std::string& out = run.Output.Bytes();
+  std::size_t mark = out.find("TOVK_GW_MARK=server-side\n");
+  std::size_t query = out.find("QUERY_STRING=a=b\nCONTENT_LENGTH=0\n");
+  ASSERT_NE(mark, std::string::npos) << out;
+  ASSERT_NE(query, std::string::npos) << out;
+  EXPECT_LT(mark, query);
+  EXPECT_TRUE(run.Clean);
+  unsetenv("TOVK_GW_MARK");
+}
+
+TEST(RunCGIProcess, LargeBodyReachesStandardInputWhole) {
+  std::string body;
+  for (int i = 0; i < 100000; ++i) body += static_cast<char>('A' + (i * 7) % 26);
+  TRun run;
+  RunChild(run, "/usr/bin/python3 " + Script("stdin.py"), body);
+  EXPECT_TRUE(run.Clean) << run.StatusText;
+  EXPECT_NE(run.Output.Bytes().find("LEN=100000\nMD5=" + MD5Hex(body.data(), body.size())),
+            std::string::npos)
+      << run.Output.Bytes();
+}
+
+TEST(RunCGIProcess, EmptyBodyMeansEndOfInputAtOnce) {
+  TRun run;
+  RunChild(run, "/usr/bin/python3 " + Script("stdin.py"));
+  EXPECT_NE(run.Output.Bytes().find("LEN=0\n"), std::string::npos) << run.Output.Bytes();
+}
+
+TEST(RunCGIProcess, ChildThatNeverReadsItsBodyDoesNotHoldTheServer) {
+  // Far more than a pipe holds: the writer must give up once the child ends.
+  std::string body(8 * 1024 * 1024, 'b');
+  TRun run;
+  RunChild(run, "/bin/sh " + Script("noread.sh"), body);
+  EXPECT_TRUE(run.Clean) << run.StatusText;
+  EXPECT_EQ(run.Output.Bytes(), "Content-Type: text/plain\r\n\r\nignored the body\n");
+}
+
+TEST(RunCGIProcess, FloodOfOutputArrivesComplete) {
+  const std::size_t count = 6 * 1024 * 1024 + 123;
+  TRun run;
+  RunChild(run, "/usr/bin/perl " + Script("flood.pl") + " " + std::to_string(count));
+  EXPECT_TRUE(run.Clean) << run.StatusText;
+  const std::string head = "Content-Type: application/octet-stream\r\n\r\n";
+  ASSERT_EQ(run.Output.Size(), head.size() + count);
+  EXPECT_EQ(run.Output.Bytes().substr(0, head.size()), head);
+  EXPECT_EQ(run.Output.Bytes().substr(head.size(), 12), "012345678901");
+}
+
+TEST(RunCGIProcess, OutputWrittenJustBeforeExitIsNeverLost) {
+  // A child that writes and ends at once: its last bytes arrive after it has
+  // ended, and must still be read.
+  for (int i = 0; i < 30; ++i) {
+    TRun run;
+    RunChild(run, "/usr/bin/printf round-" + std::to_string(i));
+    ASSERT_EQ(run.Output.Bytes(), "round-" + std::to_string(i));
+  }
+}
+
+TEST(RunCGIProcess, ChildThatDiesKeepsWhatItWrote) {
+  TRun run;
+  RunChild(run, "/bin/sh " + Script("dies.sh"));
+  EXPECT_TRUE(run.Clean);
+  EXPECT_EQ(run.Output.Bytes(), "Content-Type: text/plain\r\n\r\npartial\n");
+}
+
+TEST(RunCGIProcess, StandardErrorFailsTheRunWithItsText) {
+  TRun run;
+  RunChild(run, "/bin/sh " + Script("stderr.sh"));
+  EXPECT_FALSE(run.Clean);
+  EXPECT_EQ(run.StatusCode, 500);
+  EXPECT_EQ(run.StatusText, "something went wrong");
+  EXPECT_EQ(run.Output.Bytes(), "Content-Type: text/plain\r\n\r\nbody\n");
+}
+
+TEST(RunCGIProcess, ProgramThatCannotStartGives500WithTheSystemText) {
+  tovktest::TempDir dir;
+  tovktest::WriteFile(dir / "data.txt", "x");
+  TRun run;
+  RunChild(run, gwtest::Sys(dir / "data.txt") + " ");
+  EXPECT_FALSE(run.Clean);
+  EXPECT_EQ(run.StatusCode, 500);
+  EXPECT_EQ(run.StatusText, SystemErrorText(EACCES));
+  EXPECT_EQ(run.Output.Size(), 0u);
+}
+
+TEST(RunCGIProcess, WorkingDirectoryIsTheGivenOne) {
+  tovktest::TempDir dir;
+  TRun run;
+  RunChild(run, "/bin/pwd", "", gwtest::Sys(dir.Path()) + "\\");
+  EXPECT_EQ(run.Output.Bytes(), dir.Path() + "\n");
+}
+
+TEST(RunCGIProcess, BackgroundGrandchildDoesNotKeepTheRequestWaiting) {
+  // The grandchild keeps standard output and error open long after the
+  // child has ended; the relays stop once the child is gone.
+  TRun run;
+  RunChild(run, "/bin/sh -c \"sleep 3 & echo done\"");
+  EXPECT_TRUE(run.Clean) << run.StatusText;
+  EXPECT_EQ(run.Output.Bytes(), "done\n");
+}
+
+}  // namespace

@@ -1,0 +1,2 @@
+// Test extension: a library without HttpExtensionProc.
+extern "C" int SomethingElse() { return 1; }

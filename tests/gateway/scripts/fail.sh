@@ -1,0 +1,3 @@
+#!/bin/sh
+# Fails: only a complaint, on standard error.
+printf 'broken script' >&2
