@@ -12,19 +12,31 @@ namespace {
 
 constexpr std::size_t kShortTextMax = 255;  // title and description are short strings
 
-// The one piece of mark-up that creators put into a message text: the
-// connection thread separates the URL from the mapped path of a 404 by it.
-constexpr const char* kServerBreak = "<P>";
+// The mark-up that creators put into a message text: the connection thread
+// separates the URL from the mapped path of a 404 by a paragraph, and the
+// CGI reply shows a script's output in a preformatted block. Only these
+// exact tags pass; they carry no attributes, so they cannot run anything.
+constexpr const char* kServerMarkup[] = {"<P>", "<BR>", "<PRE>", "</PRE>"};
 
 // The message text as it goes into the page: everything in it is escaped,
-// since it carries the URL and paths of the request, except the server's
-// own paragraph break.
+// since it carries the URL and paths of the request or a script's output,
+// except the server's own tags.
 std::string EscapeMessage(const std::string& text) {
   std::string out;
   std::size_t start = 0;
-  for (std::size_t at; (at = text.find(kServerBreak, start)) != std::string::npos;) {
-    out += HtmlEscape(text.substr(start, at - start)) + kServerBreak;
-    start = at + std::string(kServerBreak).size();
+  for (;;) {
+    std::size_t at = std::string::npos;
+    std::string tag;
+    for (const char* candidate : kServerMarkup) {
+      std::size_t found = text.find(candidate, start);
+      if (found < at) {
+        at = found;
+        tag = candidate;
+      }
+    }
+    if (at == std::string::npos) break;
+    out += HtmlEscape(text.substr(start, at - start)) + tag;
+    start = at + tag.size();
   }
   return out + HtmlEscape(text.substr(start));
 }

@@ -101,6 +101,14 @@ TEST(ErrReply, RequestTextIsEscapedButTheServersBreakStays) {
   EXPECT_EQ(body.find("<b>"), std::string::npos) << body;
 }
 
+TEST(ErrReply, ScriptOutputShowsInItsBlockWithOnlyTheServersTagsKept) {
+  std::string body = BodyOf(
+      Send("GET /x.cgi HTTP/1.0", 500, "bad<BR><PRE><script>alert(1)</script></PRE>"));
+  EXPECT_NE(body.find("bad<BR><PRE>&lt;script&gt;alert(1)&lt;/script&gt;</PRE>"),
+            std::string::npos)
+      << body;
+}
+
 TEST(ErrReply, StatusOutsideTheTableHasEmptyTexts) {
   std::string sent = Send("GET / HTTP/1.0", 299, "text");
   EXPECT_EQ(sent.rfind("HTTP/1.0 299 \r\n", 0), 0u) << sent;
