@@ -389,7 +389,7 @@ void TCPLSetupForm::BuildPanelAndMenus() {
   Button1->setGeometry(408, 8, 75, 25);
   connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
 
-  auto deleteItem = [this](QMenu* menu, const char* name) {
+  auto deleteItem = [](QMenu* menu, const char* name) {
     QAction* action = menu->addAction(T("Smaž položku"));
     action->setObjectName(T(name));
     menu->setDefaultAction(action);

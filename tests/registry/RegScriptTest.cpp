@@ -54,7 +54,8 @@ TEST(RegKeyNames, RootsLongAndShortInAnyCase) {
   ASSERT_TRUE(ParseKeyName("Hkey_Current_User", &key));
   EXPECT_EQ(key.Root, HKEY_CURRENT_USER);
   EXPECT_EQ(key.Path, "");
-  for (const char* bad : {"HKU\\x", "HKLMx\\a", "HKLM\\a\\\\b", "HKLM\\\\a", "software\\x", ""})
+  for (const char* bad : {"HKU\\x", "HKLMx\\a", "HKLM\\a\\\\b", "HKLM\\\\a", "HKLM\\a\\\\",
+                          "software\\x", ""})
     EXPECT_FALSE(ParseKeyName(bad, &key)) << bad;
   EXPECT_EQ(FullKeyName(HKEY_LOCAL_MACHINE, "a\\b"), "HKEY_LOCAL_MACHINE\\a\\b");
   EXPECT_EQ(FullKeyName(HKEY_CLASSES_ROOT, ""), "HKEY_CLASSES_ROOT");
