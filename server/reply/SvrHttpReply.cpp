@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "common/IntText.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 #include "platform/TimeZone.h"
@@ -16,33 +17,10 @@ constexpr const char* kAccessFileName = "http.aut";
 constexpr const char* kNoRights = "<none>";  // the sentinel of section "prava"
 constexpr const char* kNoValue = "<nic>";    // the sentinel of "charset" and "zivotnost"
 
-// An integer as the profile reader takes one: decimal, or hexadecimal after
-// "$" or "0x"; anything else gives the default.
+// A flag's text is an integer; anything that is not one gives the default.
 int64_t ProfileInteger(const std::string& text, int64_t defaultValue) {
-  std::size_t i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  int base = 10;
-  if (i < text.size() && text[i] == '$') {
-    base = 16;
-    ++i;
-  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-    base = 16;
-    i += 2;
-  }
-  if (i >= text.size()) return defaultValue;
-  int64_t value = 0;
-  for (; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    int digit;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    else return defaultValue;
-    value = value * base + digit;
-    if (value > std::numeric_limits<uint32_t>::max()) return defaultValue;
-  }
-  return negative ? -value : value;
+  int32_t value = 0;
+  return ParseInt32(text, value) ? value : defaultValue;
 }
 
 bool ProfileFlag(const std::string& file, const char* key, bool defaultValue) {
