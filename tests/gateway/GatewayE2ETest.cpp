@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -127,6 +130,66 @@ TEST_F(GatewayServer, ConcurrentCGIRequestsEachGetTheirOwnOutput) {
     for (int k = 0; k < 200; ++k) expected += "id=" + std::to_string(i) + ";";
     EXPECT_EQ(gwtest::ResponseBody(answers[i]), expected) << "request " << i;
   }
+}
+
+// A library named by an interpreter entry is loaded with the configuration,
+// listed on the status page, shared by concurrent requests, and unloaded and
+// loaded again by a restart.
+TEST(PreloadedExtension, ListedSharedAndReloadedByARestart) {
+  ServerProcess server;
+  tovktest::MakeDirs(server.DocRoot());
+  gwtest::AllowExecution(server.DocRoot());
+  tovktest::MakeDirs(server.Dir() / "lib");
+  // Capitals in the configured name: the gateway choice upper-cases the
+  // name only to compare it, and the library is found as configured.
+  const std::string library =
+      gwtest::CopyInto(gwtest::ExtensionDir() + "/versioned.dll", server.Dir() / "lib",
+                       "Versioned.DLL");
+  const std::string events = library + ".events";
+  tovktest::WriteFile(server.DocRoot() + "/a.vsx", "script");
+  std::string config = server.BaseConfig() + "\"App num\"=dword:00000001\n\"App 1\"=\"" +
+                       ServerProcess::RegEscape("vsx," + ServerProcess::SystemPath(library)) +
+                       "\"\n";
+  ASSERT_TRUE(server.ImportReg(config)) << server.LastToolOutput;
+  ASSERT_TRUE(server.Start()) << server.Output();
+  EXPECT_EQ(tovktest::ReadFile(events), "version\n");
+
+  std::string info = tovktest::HttpExchange(server.Port(), "GET /iswd/info HTTP/1.0\r\n\r\n");
+  EXPECT_NE(info.find("<tr><td>Zkusebni rozsireni</td><td>4.2</td><td>" +
+                      ServerProcess::SystemPath(library) + "</td></tr>"),
+            std::string::npos)
+      << info;
+
+  constexpr int kClients = 8;
+  std::vector<std::string> answers(kClients);
+  std::vector<std::thread> clients;
+  for (int i = 0; i < kClients; ++i)
+    clients.emplace_back([&, i] {
+      answers[i] = tovktest::HttpExchange(
+          server.Port(), "GET /a.vsx?" + std::to_string(i) + " HTTP/1.0\r\n\r\n");
+    });
+  for (std::thread& t : clients) t.join();
+  int mostTogether = 0;
+  for (int i = 0; i < kClients; ++i) {
+    std::size_t at = answers[i].find(" together=");
+    if (at != std::string::npos)
+      mostTogether = std::max(mostTogether, std::atoi(answers[i].c_str() + at + 10));
+    EXPECT_EQ(answers[i].rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << answers[i];
+    EXPECT_NE(answers[i].find("Content-Type: text/plain\r\n"), std::string::npos);
+    EXPECT_NE(answers[i].find(" query=" + std::to_string(i)), std::string::npos) << answers[i];
+  }
+
+  EXPECT_GE(mostTogether, 2) << "the requests were served one after another";
+
+  server.Signal(SIGHUP);
+  EXPECT_TRUE(ServerProcess::WaitForText(events, "version\nterminate 2\nversion\n",
+                                         std::chrono::seconds(30)))
+      << tovktest::ReadFile(events);
+  ASSERT_TRUE(tovktest::WaitForPort(server.Port()));
+  std::string again = tovktest::HttpExchange(server.Port(), "GET /a.vsx HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(again.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << again;
+  EXPECT_EQ(server.Stop(), 0);
+  EXPECT_EQ(tovktest::ReadFile(events), "version\nterminate 2\nversion\nterminate 2\n");
 }
 
 }  // namespace
