@@ -4,9 +4,11 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <pthread.h>
+#include <sched.h>
 #include <sys/socket.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -133,7 +135,22 @@ class TNonBlockingReads {
   TSvrSocket& Socket;
 };
 
+// The processors the server may run on, as the process started with them.
+cpu_set_t AllowedProcessors() {
+  static const cpu_set_t allowed = [] {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0) CPU_ZERO(&set);
+    return set;
+  }();
+  return allowed;
+}
+
 void* RunConnection(void* connection) {
+  // Started on the listener's processor (see Spawn); from here on it may go
+  // wherever the scheduler finds room.
+  const cpu_set_t allowed = AllowedProcessors();
+  if (CPU_COUNT(&allowed) > 0) pthread_setaffinity_np(pthread_self(), sizeof allowed, &allowed);
   std::unique_ptr<TSvrHttpThread> self(static_cast<TSvrHttpThread*>(connection));
   self->Execute();
   return nullptr;
@@ -162,8 +179,29 @@ bool TSvrHttpThread::Spawn(int handle, bool isTLS, uint32_t connectionNumber) {
     if (result == 0) {
       pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
       pthread_attr_setstacksize(&attributes, kConnectionStackBytes);
+      // A new thread is placed on the least loaded processor, where it may
+      // wait a whole time slice for a busy program to give way; the
+      // listener's own processor is free at once, since the listener goes
+      // straight back to waiting in accept. The connection starts there.
+      // The full set is taken here, in the listener, before any thread
+      // has been narrowed to one processor.
+      (void)AllowedProcessors();
+      const int processor = sched_getcpu();
+      cpu_set_t here;
+      CPU_ZERO(&here);
+      bool placed = false;
+      if (processor >= 0 && processor < CPU_SETSIZE) {
+        CPU_SET(processor, &here);
+        placed = pthread_attr_setaffinity_np(&attributes, sizeof here, &here) == 0;
+      }
       pthread_t thread;
       result = pthread_create(&thread, &attributes, &RunConnection, connection.get());
+      if (result == EINVAL && placed) {
+        // The processor was taken away meanwhile: start it anywhere.
+        const cpu_set_t allowed = AllowedProcessors();
+        pthread_attr_setaffinity_np(&attributes, sizeof allowed, &allowed);
+        result = pthread_create(&thread, &attributes, &RunConnection, connection.get());
+      }
       pthread_attr_destroy(&attributes);
     }
     if (result == 0) {

@@ -12,7 +12,6 @@ void StopListeners();
 bool ListenersAreRunning();
 
 constexpr int kTlsPort = 443;
-constexpr int kListenBacklog = 5;
 constexpr uint32_t kLastConnectionNumber = 999;  // numbers run 1..999, then 1 again
 
 // A listener's numbering: raises its counter and gives the number of the

@@ -1,0 +1,433 @@
+#!/usr/bin/env bash
+# How fast tovksrv is next to nginx and lighttpd, on loopback, in one run.
+#
+#   sudo bench/run.sh
+#
+# On a fresh Debian 12 machine as root it installs what it needs (the build
+# packages of scripts/install-deps.sh, nginx, lighttpd, wrk, ab), builds
+# tovksrv in Release when it is missing, makes the same files for every
+# server in a temporary directory, runs each server under its own
+# configuration on its own 127.0.0.1 port, measures, stops them all and
+# prints one table. nginx and lighttpd are never left running as system
+# services. The whole run takes about 5 minutes.
+#
+# Settings (environment):
+#   TOVK_BENCH_SERVERS  servers to measure, first one is "ours"
+#                       (default "tovksrv nginx lighttpd")
+#   TOVK_BENCH_SECONDS  length of each load run (default 5)
+#   TOVK_BENCH_BUILD    build directory (default build-bench beside bench/)
+#   TOVK_BENCH_OUT      where the table is copied (default /tmp/tovk-bench.txt)
+#   TOVK_BENCH_KEEP     1: keep the temporary directory
+#
+# The figures:
+#   - 1 KiB file with keep-alive: wrk (HTTP/1.1 clients) with the header
+#     "Connection: Keep-Alive", which tovksrv needs to keep a connection
+#     (it answers HTTP/1.0); 1, 16 and 64 connections; requests/s and the
+#     latency percentiles p50, p90, p99.
+#   - 1 KiB file without keep-alive: ab (HTTP/1.0, a new connection for every
+#     request), same connection counts and figures.
+#   - 10 MiB file: wrk with keep-alive, 1 and 4 connections, MiB/s.
+#   - CGI (a /bin/sh script printing a header and a line) and the listing of a
+#     directory of 50 entries: wrk with keep-alive, 16 connections. nginx has
+#     no CGI: n/a.
+#   - Memory: RSS of the server (all its processes) after start, and the RSS
+#     growth per connection for 200 open connections that send nothing,
+#     measured 2 s after they are open (tovksrv drops an idle connection
+#     after 15 s).
+# Every server logs its accesses to a file, as tovksrv always does.
+set -euo pipefail
+
+HERE=$(cd "$(dirname "$0")" && pwd)
+ROOT=$(cd "$HERE/.." && pwd)
+SERVERS=${TOVK_BENCH_SERVERS:-"tovksrv nginx lighttpd"}
+SECONDS_PER_RUN=${TOVK_BENCH_SECONDS:-5}
+BUILD=${TOVK_BENCH_BUILD:-$ROOT/build-bench}
+OUT=${TOVK_BENCH_OUT:-/tmp/tovk-bench.txt}
+IDLE_CONNECTIONS=200
+KA_HEADER="Connection: Keep-Alive"
+
+say() { echo "bench: $*" >&2; }
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "bench/run.sh must run as root (it installs packages)" >&2
+  exit 1
+fi
+
+# --- packages ----------------------------------------------------------------
+install_packages() {
+  "$ROOT/scripts/install-deps.sh"
+  local wanted=(nginx lighttpd wrk apache2-utils python3 curl procps) missing=()
+  for p in "${wanted[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update
+    apt-get install -y --no-install-recommends "${missing[@]}"
+  fi
+  # The packages start their servers as system services; ours run under
+  # their own configurations only.
+  for service in nginx lighttpd; do
+    if command -v systemctl >/dev/null 2>&1 && [ -d /run/systemd/system ]; then
+      systemctl disable --now "$service" >/dev/null 2>&1 || true
+    else
+      service "$service" stop >/dev/null 2>&1 || true
+      update-rc.d "$service" disable >/dev/null 2>&1 || true
+    fi
+  done
+}
+
+# --- tovksrv build -----------------------------------------------------------
+build_tovksrv() {
+  if [ -x "$BUILD/bin/tovksrv" ] && [ -x "$BUILD/bin/tovksc" ] && [ -x "$BUILD/bin/tovkreg" ] &&
+     [ "${TOVK_BENCH_REBUILD:-0}" != 1 ]; then
+    return
+  fi
+  say "building tovksrv (Release) in $BUILD"
+  # g++ 12 at -O3 reports warnings that -O2 does not (a false -Wrestrict
+  # inside std::string, GCC bug 105329, and -Wformat-truncation guesses);
+  # they stay warnings in this build.
+  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+    "-DCMAKE_CXX_FLAGS=-Wno-error=restrict -Wno-error=format-truncation" >/dev/null
+  ninja -C "$BUILD" -j2 tovksrv tovksc tovkreg >/dev/null
+}
+
+# --- helpers -------------------------------------------------------------------
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+
+wait_port() {  # port: waits up to 20 s until it accepts
+  local i
+  for i in $(seq 1 200); do
+    if python3 -c "import socket,sys; s=socket.socket(); s.settimeout(0.2); sys.exit(s.connect_ex(('127.0.0.1',$1)))" 2>/dev/null; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+to_ms() {  # "45.12us" / "1.20ms" / "1.01s" -> milliseconds
+  awk -v v="$1" 'BEGIN {
+    n = v + 0
+    if (v ~ /us$/) n = n / 1000
+    else if (v ~ /ms$/) n = n
+    else if (v ~ /m$/) n = n * 60000
+    else if (v ~ /s$/) n = n * 1000
+    printf "%.4f", n }'
+}
+
+to_mib() {  # "1.20GB" / "850.3MB" / "12KB" -> MiB (wrk counts in 1024s)
+  awk -v v="$1" 'BEGIN {
+    n = v + 0
+    if (v ~ /GB$/) n = n * 1024
+    else if (v ~ /MB$/) n = n
+    else if (v ~ /KB$/) n = n / 1024
+    else if (v ~ /B$/) n = n / 1048576
+    printf "%.2f", n }'
+}
+
+record() {  # name unit kind server value [note]
+  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "$4" "$5" "${6:-}" >>"$RESULTS"
+}
+
+# Checks a URL once and says what is wrong with it, or nothing.
+check_url() {  # url expected-bytes(or -)
+  local got
+  got=$(curl -s -o /dev/null -m 5 -w '%{http_code} %{size_download}' "$1" || true)
+  local code=${got%% *} size=${got##* }
+  if [ "$code" != 200 ]; then echo "status $code"; return; fi
+  if [ "$2" != - ] && [ "$size" != "$2" ]; then echo "size $size"; fi
+}
+
+# wrk with the keep-alive header: records rate and percentiles.
+run_wrk() {  # server label connections url [extra-kinds]
+  local server=$1 label=$2 c=$3 url=$4 what=${5:-latency}
+  local t=$(( c < 2 ? c : 2 ))
+  local log="$WORK/wrk-$server-${label// /_}-$c.txt"
+  wrk -t "$t" -c "$c" -d "${SECONDS_PER_RUN}s" --timeout 5s --latency -H "$KA_HEADER" "$url" >"$log" 2>&1 || true
+  local rate note=""
+  rate=$(awk '/^Requests\/sec:/ {print $2}' "$log")
+  [ -n "$rate" ] || { note="wrk failed"; rate=n/a; }
+  local errors non2xx
+  errors=$(awk '/Socket errors:/ {sub(/.*Socket errors: /, ""); print}' "$log")
+  non2xx=$(awk '/Non-2xx or 3xx responses:/ {print $NF}' "$log")
+  [ -z "$errors" ] || note="socket errors: $errors"
+  if [ -n "$non2xx" ] && [ "$rate" != n/a ]; then
+    # Only answers that carry the content count (lighttpd answers 503 while
+    # too many listings of one directory are under way).
+    local total
+    total=$(awk '/ requests in / {print $1}' "$log")
+    note="$note non-2xx: $non2xx of $total, rate counts the 2xx only"
+    rate=$(awk -v r="$rate" -v t="$total" -v n="$non2xx" 'BEGIN {printf "%.2f", r * (t - n) / t}')
+  fi
+  if [ "$what" = throughput ]; then
+    local transfer
+    transfer=$(awk '/^Transfer\/sec:/ {print $2}' "$log")
+    record "$label, c=$c" "MiB/s" rate "$server" "$( [ -n "$transfer" ] && to_mib "$transfer" || echo n/a)" "$note"
+    return
+  fi
+  record "$label, c=$c: requests" "req/s" rate "$server" "$rate" "$note"
+  local p
+  for p in 50 90 99; do
+    local v
+    v=$(awk -v p="$p%" '$1 == p {print $2}' "$log")
+    record "$label, c=$c: p$p" "ms" cost "$server" "$( [ -n "$v" ] && to_ms "$v" || echo n/a)"
+  done
+  # The slowest request shows steps (a retried connection, a timer) that
+  # the percentiles can hide.
+  local max
+  max=$(awk '$1 == "Latency" {print $4; exit}' "$log")
+  record "$label, c=$c: max" "ms" cost "$server" "$( [ -n "$max" ] && to_ms "$max" || echo n/a)"
+}
+
+# ab (HTTP/1.0, no keep-alive): records rate and percentiles.
+run_ab() {  # server label connections url
+  local server=$1 label=$2 c=$3 url=$4
+  local log="$WORK/ab-$server-$c.txt" csv="$WORK/ab-$server-$c.csv"
+  # -n is only an upper bound: -t ends the run.
+  ab -q -c "$c" -t "$SECONDS_PER_RUN" -n 5000000 -s 5 -e "$csv" "$url" >"$log" 2>&1 || true
+  local rate note=""
+  rate=$(awk '/^Requests per second:/ {print $4}' "$log")
+  [ -n "$rate" ] || { note="ab failed: $(tail -1 "$log")"; rate=n/a; }
+  local failed non2xx
+  failed=$(awk '/^Failed requests:/ {print $3}' "$log")
+  non2xx=$(awk '/^Non-2xx responses:/ {print $3}' "$log")
+  [ "${failed:-0}" = 0 ] || note="failed requests: $failed"
+  [ -z "$non2xx" ] || note="$note non-2xx: $non2xx"
+  record "$label, c=$c: requests" "req/s" rate "$server" "$rate" "$note"
+  local p
+  for p in 50 90 99; do
+    local v=""
+    [ -f "$csv" ] && v=$(awk -F, -v p="$p" '$1 == p {print $2}' "$csv")
+    record "$label, c=$c: p$p" "ms" cost "$server" "${v:-n/a}"
+  done
+  local max=""
+  [ -f "$csv" ] && max=$(awk -F, '$1 == 100 {print $2}' "$csv")
+  record "$label, c=$c: max" "ms" cost "$server" "${max:-n/a}"
+}
+
+# --- the files every server serves ----------------------------------------------
+make_site() {
+  local www=$WORK/www
+  mkdir -p "$www/list" "$www/cgi"
+  head -c 1024 /dev/zero | tr '\0' 'a' >"$www/1k.html"
+  head -c $((10 * 1024 * 1024)) /dev/urandom >"$www/10m.bin"
+  local i
+  for i in $(seq -w 1 50); do echo "entry $i" >"$www/list/entry$i.txt"; done
+  cat >"$www/cgi/hello.cgi" <<'EOF'
+#!/bin/sh
+printf 'Content-Type: text/plain\r\n\r\n'
+echo "hello from cgi"
+EOF
+  chmod 755 "$www/cgi/hello.cgi"
+  # tovksrv runs programs only where the access file allows it.
+  printf '[ostatni]\r\nspoustet=1\r\n' >"$www/cgi/http.aut"
+  chmod -R a+rX "$WORK"
+}
+
+# --- servers: start_<name> sets PORT and PIDS; stop_<name> ends it ----------------
+win_path() { printf '%s' "$1" | tr '/' '\\'; }
+reg_escape() { printf '%s' "$1" | sed 's/\\/\\\\/g; s/"/\\"/g'; }
+
+start_tovksrv() {
+  PORT=$(free_port)
+  local dir=$WORK/tovksrv
+  mkdir -p "$dir/units" "$dir/run" "$dir/logs" "$dir/c"
+  export TOVK_REGISTRY=$dir/registry.db TOVK_UNIT_DIR=$dir/units TOVK_RUN_DIR=$dir/run
+  export TOVK_DRIVE_C=$dir/c
+  local root logs
+  root=$(reg_escape "$(win_path "$WORK/www")\\")
+  logs=$(reg_escape "$(win_path "$dir/logs")\\")
+  cat >"$dir/bench.reg" <<EOF
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\\software\\Kestrane\\WWW Server]
+"Port"=dword:$(printf '%08x' "$PORT")
+"DefaultHTML"="index.html"
+"ProtFile"="$logs"
+"SSLon"=dword:00000000
+"NewLogFile"=dword:00000000
+"KeepAlive"=dword:00000001
+"MIME num"=dword:00000003
+"MIME 1"="html,text/html"
+"MIME 2"="txt,text/plain"
+"MIME 3"="bin,application/octet-stream"
+"Alias num"=dword:00000001
+"Alias 1"="* (HTTP),/,$root"
+"App num"=dword:00000001
+"App 1"="cgi,TOVK/EXEC"
+"Virt num"=dword:00000001
+"Virt 1"="*,HTTP"
+EOF
+  "$BUILD/bin/tovkreg" import "$dir/bench.reg"
+  "$BUILD/bin/tovksrv" /I >"$dir/install.txt" 2>&1
+  "$BUILD/bin/tovksc" run tovk >"$dir/tovksc.out" 2>&1 &
+  TOVKSC_PID=$!
+  wait_port "$PORT" || { say "tovksrv did not start: $(cat "$dir/tovksc.out")"; return 1; }
+  PIDS=$(pgrep -P "$TOVKSC_PID" | head -1)
+}
+
+stop_tovksrv() {
+  kill -TERM "$TOVKSC_PID" 2>/dev/null || true
+  wait "$TOVKSC_PID" 2>/dev/null || true
+  unset TOVK_REGISTRY TOVK_UNIT_DIR TOVK_RUN_DIR TOVK_DRIVE_C
+}
+
+start_nginx() {
+  PORT=$(free_port)
+  local dir=$WORK/nginx
+  mkdir -p "$dir/tmp"
+  cat >"$dir/nginx.conf" <<EOF
+worker_processes auto;
+daemon off;
+pid $dir/nginx.pid;
+error_log $dir/error.log;
+events { worker_connections 1024; }
+http {
+  include /etc/nginx/mime.types;
+  default_type application/octet-stream;
+  types { application/octet-stream bin; }
+  access_log $dir/access.log;
+  client_body_temp_path $dir/tmp/body;
+  proxy_temp_path $dir/tmp/proxy;
+  fastcgi_temp_path $dir/tmp/fastcgi;
+  uwsgi_temp_path $dir/tmp/uwsgi;
+  scgi_temp_path $dir/tmp/scgi;
+  sendfile on;
+  tcp_nopush on;
+  keepalive_timeout 65;
+  server {
+    listen 127.0.0.1:$PORT;
+    root $WORK/www;
+    autoindex on;
+  }
+}
+EOF
+  nginx -c "$dir/nginx.conf" -p "$dir" >"$dir/out.txt" 2>&1 &
+  NGINX_PID=$!
+  wait_port "$PORT" || { say "nginx did not start: $(cat "$dir/out.txt" "$dir/error.log")"; return 1; }
+  PIDS=$NGINX_PID
+}
+
+stop_nginx() {
+  kill -QUIT "$NGINX_PID" 2>/dev/null || true
+  wait "$NGINX_PID" 2>/dev/null || true
+}
+
+start_lighttpd() {
+  PORT=$(free_port)
+  local dir=$WORK/lighttpd
+  mkdir -p "$dir"
+  chown www-data "$dir"
+  cat >"$dir/lighttpd.conf" <<EOF
+server.modules = ("mod_accesslog", "mod_cgi", "mod_dirlisting")
+server.document-root = "$WORK/www"
+server.bind = "127.0.0.1"
+server.port = $PORT
+server.username = "www-data"
+server.groupname = "www-data"
+server.errorlog = "$dir/error.log"
+accesslog.filename = "$dir/access.log"
+index-file.names = ("index.html")
+dir-listing.activate = "enable"
+cgi.assign = (".cgi" => "")
+mimetype.assign = (".html" => "text/html", ".txt" => "text/plain",
+                   ".bin" => "application/octet-stream")
+EOF
+  lighttpd -D -f "$dir/lighttpd.conf" >"$dir/out.txt" 2>&1 &
+  LIGHTTPD_PID=$!
+  wait_port "$PORT" || { say "lighttpd did not start: $(cat "$dir/out.txt")"; return 1; }
+  PIDS=$LIGHTTPD_PID
+}
+
+stop_lighttpd() {
+  kill -TERM "$LIGHTTPD_PID" 2>/dev/null || true
+  wait "$LIGHTTPD_PID" 2>/dev/null || true
+}
+
+# --- one server's figures ------------------------------------------------------------
+measure() {  # server
+  local s=$1
+  say "starting $s"
+  if ! "start_$s"; then
+    record "start" "-" rate "$s" n/a "did not start"
+    return
+  fi
+  local base="http://127.0.0.1:$PORT"
+  # Memory first, while the server is fresh.
+  local mem
+  mem=$(python3 "$HERE/idle.py" "$PORT" "$IDLE_CONNECTIONS" 2 $PIDS)
+  local before after connected alive
+  read -r before after connected alive <<<"$mem"
+  record "memory after start" "KiB" cost "$s" "$before"
+  local note=""
+  [ "$connected" = "$IDLE_CONNECTIONS" ] || note="only $connected of $IDLE_CONNECTIONS connected within 10 s"
+  [ "$alive" = "$connected" ] || note="$note; $alive of $connected still open when measured"
+  record "memory per idle connection" "KiB/conn" cost "$s" \
+    "$(awk -v a="$after" -v b="$before" -v n="$connected" 'BEGIN {printf "%.2f", (n > 0 ? (a - b) / n : 0)}')" "$note"
+  sleep 1
+
+  local problem
+  for url in "/1k.html 1024" "/10m.bin $((10 * 1024 * 1024))" "/list/ -" "/cgi/hello.cgi -"; do
+    problem=$(check_url "$base${url% *}" "${url#* }")
+    [ -z "$problem" ] || say "$s: ${url% *}: $problem"
+  done
+
+  local c
+  for c in 1 16 64; do
+    say "$s: 1 KiB keep-alive c=$c"
+    run_wrk "$s" "1 KiB file, keep-alive" "$c" "$base/1k.html"
+  done
+  for c in 1 16 64; do
+    say "$s: 1 KiB no keep-alive c=$c"
+    run_ab "$s" "1 KiB file, no keep-alive (ab)" "$c" "$base/1k.html"
+  done
+  for c in 1 4; do
+    say "$s: 10 MiB c=$c"
+    run_wrk "$s" "10 MiB file, keep-alive" "$c" "$base/10m.bin" throughput
+  done
+  if [ "$s" = nginx ]; then
+    record "CGI script, c=16: requests" "req/s" rate "$s" n/a "no CGI in nginx"
+    record "CGI script, c=16: p50" "ms" cost "$s" n/a
+    record "CGI script, c=16: p99" "ms" cost "$s" n/a
+  else
+    say "$s: CGI"
+    run_wrk "$s" "CGI script" 16 "$base/cgi/hello.cgi"
+  fi
+  say "$s: listing"
+  run_wrk "$s" "listing of 50 entries" 16 "$base/list/"
+  "stop_$s"
+}
+
+# --- main ------------------------------------------------------------------------------
+install_packages
+case " $SERVERS " in *" tovksrv "*) build_tovksrv ;; esac
+
+WORK=$(mktemp -d /tmp/tovk-bench.XXXXXX)
+chmod 755 "$WORK"
+RESULTS=$WORK/results.tsv
+: >"$RESULTS"
+cleanup() {
+  for s in $SERVERS; do "stop_$s" >/dev/null 2>&1 || true; done
+  [ "${TOVK_BENCH_KEEP:-0}" = 1 ] && say "kept $WORK" || rm -rf "$WORK"
+}
+trap cleanup EXIT
+make_site
+
+START_LOAD=$(cut -d' ' -f1-3 /proc/loadavg)
+for s in $SERVERS; do measure "$s"; done
+END_LOAD=$(cut -d' ' -f1-3 /proc/loadavg)
+
+# The CGI and listing rows keep p50, p99 and max.
+grep -v -E '^(CGI script|listing of 50 entries), c=16: p90' "$RESULTS" >"$RESULTS.table"
+{
+  echo "tovk benchmark, $(date -u '+%Y-%m-%d %H:%M UTC')"
+  echo "machine: $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo)"
+  echo "load average (1, 5, 15 min) before: $START_LOAD, after: $END_LOAD"
+  echo "each load run: ${SECONDS_PER_RUN} s; versions: $(nginx -v 2>&1 | cut -d' ' -f3), $(lighttpd -v 2>&1 | cut -d' ' -f1), $(wrk -v 2>&1 | head -1 | cut -d' ' -f1-2)"
+  echo
+  # shellcheck disable=SC2086
+  python3 "$HERE/table.py" "$RESULTS.table" $SERVERS
+} | tee "$OUT"
