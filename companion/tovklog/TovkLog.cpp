@@ -9,6 +9,11 @@
 // characters, and the quote and backslash inside quoted fields) are written
 // as \xHH, \" and \\; all other bytes, Windows-1250 letters among them, are
 // written as they are.
+//
+// With the registry value LogMySQL_host set, every record also goes to a
+// database (LogDatabase.h), from a queue on a thread of its own; the files
+// do not wait for it. Without it nothing connects anywhere and no thread is
+// started.
 
 #include "companion/tovklog/TovkLog.h"
 
@@ -17,14 +22,21 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "common/NTRegistry.h"
+#include "common/RegNames.h"
 #include "common/ShortString.h"
+#include "companion/tovklog/LogDatabase.h"
 #include "platform/Paths.h"
+#include "platform/Registry.h"
 
 namespace {
 
@@ -39,6 +51,9 @@ struct TLogState {
   TLogFile Access{"access.log"};
   TLogFile Error{"error.log"};
   std::vector<std::string> VirtualServers;
+  // Only started, stopped and replaced with Lock released: its thread
+  // writes its reports to the error file under Lock.
+  std::unique_ptr<TLogDatabase> Database;
 };
 
 TLogState& State() {
@@ -132,12 +147,93 @@ void AppendQuoted(std::string& out, const std::string& text) {
   out += '"';
 }
 
+// The library's own time stamp for its own error records, in the form the
+// server's records have.
+std::string NowStamp() {
+  static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  int offset = static_cast<int>(local.tm_gmtoff / 60) % (24 * 60);  // zones stay within a day
+  char sign = offset < 0 ? '-' : '+';
+  offset = std::abs(offset);
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "[%02d/%s/%04d:%02d:%02d:%02d %c%02d%02d]", local.tm_mday,
+                months[local.tm_mon], local.tm_year + 1900, local.tm_hour, local.tm_min,
+                local.tm_sec, sign, offset / 60, offset % 60);
+  return stamp;
+}
+
+std::string ErrorRecord(const std::string& stamp, const std::string& message) {
+  std::string record;
+  AppendEscaped(record, Bracketed(stamp), false);
+  record += ' ';
+  AppendEscaped(record, message, false);
+  record += '\n';
+  return record;
+}
+
+// What the database output has to say (outages, dropped records) goes to
+// the error file only: queued for the database it would be written to
+// the database it reports on.
+void ReportToErrorFile(const std::string& text) {
+  TLogState& s = State();
+  std::string record = ErrorRecord(NowStamp(), text);
+  std::lock_guard<std::mutex> guard(s.Lock);
+  AppendRecord(s.Error, record);
+}
+
+void StopDatabase() {
+  TLogState& s = State();
+  std::unique_ptr<TLogDatabase> database;
+  {
+    std::lock_guard<std::mutex> guard(s.Lock);
+    database = std::move(s.Database);
+  }
+  if (database) database->Stop();
+}
+
+// The LogMySQL_ values of the configuration key. False, with nothing to
+// say, when no host is set; false with a text in `problem` when the values
+// cannot be used.
+bool ReadDatabaseLogin(TLogDatabaseLogin& login, std::string& problem) {
+  // A missing store has no key; opening it would create an empty store as
+  // a side effect of logging.
+  struct stat st;
+  if (::stat(RegistryDatabasePath().c_str(), &st) != 0) return false;
+  std::string host;
+  try {
+    TNTRegistry registry;
+    registry.SetRootKey(HKEY_LOCAL_MACHINE);
+    if (!registry.OpenKey(reg::kServerKey, false)) return false;
+    host = registry.ReadString(reg::kLogMySQLHost);
+    login.User = registry.ReadString(reg::kLogMySQLUser);
+    login.Password = registry.ReadString(reg::kLogMySQLPasswd);
+    registry.CloseKey();
+  } catch (const ERegistryException& error) {
+    problem = std::string("tovklog: no database output: ") + error.what();
+    return false;
+  }
+  if (host.find_first_not_of(" \t") == std::string::npos) return false;
+  if (!ParseDatabaseHost(host, login.Host, login.Port)) {
+    problem = std::string("tovklog: no database output: ") + reg::kLogMySQLHost + " \"" + host +
+              "\" is not a host or host:port";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 extern "C" {
 
 uint8_t LogDllInit(const unsigned char* protFile, void* /*area*/, const TLogVirtNode* servers,
                    uint8_t newLogFile) {
+  StopDatabase();  // from an earlier initialisation without LogDllDone
+  TLogDatabaseLogin login;
+  std::string problem;
+  bool useDatabase = ReadDatabaseLogin(login, problem);
   TLogState& s = State();
   std::lock_guard<std::mutex> guard(s.Lock);
   CloseFile(s.Access);
@@ -162,6 +258,8 @@ uint8_t LogDllInit(const unsigned char* protFile, void* /*area*/, const TLogVirt
   constexpr int kMaxServers = 10000;  // guards against a chain that loops
   for (const TLogVirtNode* n = servers; n && s.VirtualServers.size() < kMaxServers; n = n->Next)
     s.VirtualServers.push_back(FromShortString(n->Name));
+  if (!problem.empty()) AppendRecord(s.Error, ErrorRecord(NowStamp(), problem));
+  if (useDatabase) s.Database = std::make_unique<TLogDatabase>(login, ReportToErrorFile);
   return 1;
 }
 
@@ -169,37 +267,49 @@ void LogDllAddAccess(const unsigned char* host, const unsigned char* client,
                      const unsigned char* user, const unsigned char* timeStamp,
                      const unsigned char* requestLine, const unsigned char* referer,
                      const unsigned char* userAgent, uint32_t status, int32_t bytes) {
+  TLogRow row;
+  row.Host = Field(host);
+  row.Client = Field(client);
+  row.User = Field(user);
+  row.Stamp = Field(timeStamp);
+  row.Request = Field(requestLine);
+  row.Referer = Field(referer);
+  row.Agent = Field(userAgent);
+  row.Status = status;
+  row.Bytes = bytes;
   std::string record;
-  AppendUnquoted(record, Field(host));
+  AppendUnquoted(record, row.Host);
   record += ' ';
-  AppendUnquoted(record, Field(client));
+  AppendUnquoted(record, row.Client);
   record += " - ";
-  AppendUnquoted(record, Field(user));
+  AppendUnquoted(record, row.User);
   record += ' ';
-  AppendEscaped(record, Bracketed(Field(timeStamp)), false);
+  AppendEscaped(record, Bracketed(row.Stamp), false);
   record += ' ';
-  AppendQuoted(record, Field(requestLine));
+  AppendQuoted(record, row.Request);
   record += ' ' + std::to_string(status) + ' ';
   record += bytes < 0 ? std::string("-") : std::to_string(bytes);
   record += ' ';
-  AppendQuoted(record, Field(referer));
+  AppendQuoted(record, row.Referer);
   record += ' ';
-  AppendQuoted(record, Field(userAgent));
+  AppendQuoted(record, row.Agent);
   record += '\n';
   TLogState& s = State();
   std::lock_guard<std::mutex> guard(s.Lock);
   AppendRecord(s.Access, record);
+  if (s.Database) s.Database->Add(std::move(row));
 }
 
 void LogDllAddError(const unsigned char* message, const unsigned char* timeStamp) {
-  std::string record;
-  AppendEscaped(record, Bracketed(Field(timeStamp)), false);
-  record += ' ';
-  AppendEscaped(record, Field(message), false);
-  record += '\n';
+  TLogRow row;
+  row.IsAccess = false;
+  row.Stamp = Field(timeStamp);
+  row.Message = Field(message);
+  std::string record = ErrorRecord(row.Stamp, row.Message);
   TLogState& s = State();
   std::lock_guard<std::mutex> guard(s.Lock);
   AppendRecord(s.Error, record);
+  if (s.Database) s.Database->Add(std::move(row));
 }
 
 // Follows a log rotation done from outside: when a file was moved away or
@@ -223,6 +333,9 @@ void LogDllTimer() {
 }
 
 void LogDllDone() {
+  // Flushes within its bound and writes what it could not store into the
+  // error file, which is still open then.
+  StopDatabase();
   TLogState& s = State();
   std::lock_guard<std::mutex> guard(s.Lock);
   CloseFile(s.Access);
@@ -235,9 +348,14 @@ void LogDllAbout(unsigned char* text) {
   std::string about;
   {
     std::lock_guard<std::mutex> guard(s.Lock);
-    about = "tovklog 1.0: access.log (host, then the combined log format) and error.log";
+    about = "tovklog 1.0: files access.log and error.log";
     if (s.Access.Fd >= 0) about += " in " + s.Directory;
     else about += " (closed)";
+    if (s.Database)
+      about += "; database " + s.Database->Where() +
+               (s.Database->Connected() ? " connected" : " not connected");
+    else
+      about += "; no database";
     about += "; " + std::to_string(s.VirtualServers.size()) + " virtual servers";
   }
   ToShortString(about, text);
