@@ -8,6 +8,7 @@ PACKAGES=(
   libsqlite3-dev libssl-dev openssl libgtest-dev libgmock-dev
   qt6-base-dev libgl1-mesa-dev fonts-liberation
   media-types curl perl python3
+  libmariadb-dev mariadb-server
   chromium nodejs
 )
 
