@@ -163,7 +163,10 @@ std::string EndWithBackslash(const std::string& path) {
 }  // namespace
 
 TSvrHttpThread::TSvrHttpThread(int handle, bool isTLS, uint32_t connectionNumber)
-    : SocketHandle(handle), ConnectionNumber(connectionNumber), IsTLS(isTLS) {
+    : SocketHandle(handle),
+      ConnectionNumber(connectionNumber),
+      IsTLS(isTLS),
+      StartSettings(CurrentSettings()) {
   ++ActiveConnections;
 }
 
@@ -225,7 +228,7 @@ bool TSvrHttpThread::Spawn(int handle, bool isTLS, uint32_t connectionNumber) {
 void TSvrHttpThread::Execute() {
   // The settings this connection started with stay valid until it ends,
   // whatever a reload does meanwhile.
-  TSettingsPin pin;
+  TSettingsPin pin(std::move(StartSettings));
   try {
     Serve();
   } catch (const std::exception& error) {

@@ -13,6 +13,7 @@
 #include "server/net/SvrSock.h"
 
 class THTTPReply;
+class TSvrSetupHolder;
 
 // Each header line must arrive within this time; it is also the idle time
 // allowed between two requests of a kept-alive connection.
@@ -68,6 +69,10 @@ class TSvrHttpThread {
   // The time-outs of the plain reader (tests shorten them).
   int LineTimeoutSeconds = kHeaderLineTimeoutSeconds;
   int BodyIdleSeconds = kBodyIdleTimeoutSeconds;
+  // The settings current when the listener took the connection. A restart
+  // frees them only after the listener has stopped, so a connection it took
+  // is served with them even when its thread starts after the free.
+  std::shared_ptr<TSvrSetupHolder> StartSettings;
   // Set by a reader that refuses the request (400, 413); 0 otherwise.
   uint16_t ReaderStatus = 0;
   // The connection ends after the current reply.

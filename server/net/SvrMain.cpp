@@ -126,10 +126,11 @@ void TServerThread::Execute() {
     int32_t expected = own;
     Slot().compare_exchange_strong(expected, -1);
     Socket.Close();
-    {
-      std::lock_guard<std::mutex> guard(OpenLock);
-      --OpenListeners;
-    }
+    // Notified under the lock: once StopListeners sees the count reach zero
+    // the process may end and destroy the condition, so nothing here may
+    // touch it after the waiter can have returned.
+    std::lock_guard<std::mutex> guard(OpenLock);
+    --OpenListeners;
     OpenChanged.notify_all();
   }
   // A listener that ended on its own stops the run; one that StopListeners

@@ -445,4 +445,9 @@ TSettingsPin::TSettingsPin() : Pinned(CurrentSettings()), Previous(ThreadPin) {
   if (Pinned) ThreadPin = Pinned;
 }
 
+TSettingsPin::TSettingsPin(std::shared_ptr<TSvrSetupHolder> holder)
+    : Pinned(holder ? std::move(holder) : CurrentSettings()), Previous(ThreadPin) {
+  if (Pinned) ThreadPin = Pinned;
+}
+
 TSettingsPin::~TSettingsPin() { ThreadPin = Previous; }

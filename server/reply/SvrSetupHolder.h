@@ -94,6 +94,8 @@ TSvrSetupHolder& Settings();
 class TSettingsPin {
  public:
   TSettingsPin();   // pins CurrentSettings() for this thread
+  // Pins a holder taken earlier (none: the same as the default).
+  explicit TSettingsPin(std::shared_ptr<TSvrSetupHolder> holder);
   ~TSettingsPin();
  private:
   std::shared_ptr<TSvrSetupHolder> Pinned;
