@@ -129,16 +129,26 @@ TSvrWin::~TSvrWin() {
   Application.OnIdle = nullptr;
 }
 
+namespace {
+
+// Loads the configuration; a registry error is handed back as text, for the
+// log that is opened after the settings.
+std::string CreateSettingsKeepingError() {
+  try {
+    CreateSettings();
+  } catch (const ERegistryException& e) {
+    return e.what();
+  }
+  return {};
+}
+
+}  // namespace
+
 void TSvrWin::FormCreate() {
   SetSettingDefaults();
   // A registry that cannot be read leaves the values read so far in place;
   // the server still starts, and the error is logged once the log is open.
-  std::string loadError;
-  try {
-    CreateSettings();
-  } catch (const ERegistryException& e) {
-    loadError = e.what();
-  }
+  std::string loadError = CreateSettingsKeepingError();
   auto settings = CurrentSettings();
   std::string protFile = settings ? settings->ProtFile : std::string("c:\\");
   bool newLogFile = settings && settings->NewLogFile;
@@ -213,12 +223,7 @@ void TSvrWin::RestartTimerTimer() {
   // Connections still running keep the holder they pinned; only new ones
   // see the settings read here.
   FreeSettings();
-  std::string loadError;
-  try {
-    CreateSettings();
-  } catch (const ERegistryException& e) {
-    loadError = e.what();
-  }
+  std::string loadError = CreateSettingsKeepingError();
   auto settings = CurrentSettings();
   LogInit(settings ? settings->ProtFile : std::string("c:\\"), settings && settings->NewLogFile);
   if (!loadError.empty()) LogError(loadError);
