@@ -1,5 +1,7 @@
 #include "tests/net/NetTestPair.h"
 
+#include "tests/support/TestSupport.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -10,23 +12,7 @@
 
 namespace nettest {
 
-TLoopbackPair::TLoopbackPair() {
-  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      ::listen(listener, 1) != 0 ||
-      ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    throw std::runtime_error("loopback listener failed");
-  Client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (::connect(Client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-    throw std::runtime_error("loopback connect failed");
-  Server = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-  ::close(listener);
-  if (Server < 0) throw std::runtime_error("loopback accept failed");
-}
+TLoopbackPair::TLoopbackPair() { tovktest::ConnectLoopbackPair(Server, Client); }
 
 TLoopbackPair::~TLoopbackPair() { CloseClient(); }
 

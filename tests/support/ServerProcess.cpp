@@ -203,37 +203,11 @@ bool ServerProcess::Start(bool waitForPort, std::chrono::milliseconds timeout) {
 
 bool ServerProcess::Launch() {
   if (Child > 0) return false;
-  std::string out = Root / "server.out";
-  std::string program = BinDir() + "/tovksrv";
-  // Everything the child needs is made here: after fork, in a process with
-  // threads, only async-signal-safe calls are allowed.
-  std::map<std::string, std::string> env;
-  for (char** e = environ; *e; ++e) {
-    std::string assignment = *e;
-    std::size_t eq = assignment.find('=');
-    if (eq != std::string::npos) env[assignment.substr(0, eq)] = assignment.substr(eq + 1);
-  }
-  env["TOVK_REGISTRY"] = RegistryPath();
-  env["NOTIFY_SOCKET"] = Manager.Address();
+  std::map<std::string, std::string> env{{"TOVK_REGISTRY", RegistryPath()},
+                                         {"NOTIFY_SOCKET", Manager.Address()}};
   for (const auto& [name, value] : Env) env[name] = value;
-  std::vector<std::string> assignments;
-  for (const auto& [name, value] : env) assignments.push_back(name + "=" + value);
-  std::vector<char*> envp;
-  for (auto& a : assignments) envp.push_back(a.data());
-  envp.push_back(nullptr);
-  char* argv[] = {program.data(), nullptr};
-  Child = fork();
-  if (Child < 0) return false;
-  if (Child == 0) {
-    int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    dup2(devNull, 0);
-    dup2(fd, 1);
-    dup2(fd, 2);
-    execve(program.c_str(), argv, envp.data());
-    _exit(127);
-  }
-  return true;
+  Child = SpawnWithOutput(BinDir() + "/tovksrv", env, Root / "server.out");
+  return Child > 0;
 }
 
 bool ServerProcess::Running() {

@@ -146,6 +146,58 @@ RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, 
   return result;
 }
 
+int SpawnWithOutput(const std::string& program, const std::map<std::string, std::string>& env,
+                    const std::string& outputPath) {
+  // Everything the child needs is made here: after fork, in a process with
+  // threads, only async-signal-safe calls are allowed.
+  std::map<std::string, std::string> all;
+  for (char** e = environ; *e; ++e) {
+    std::string assignment = *e;
+    std::size_t eq = assignment.find('=');
+    if (eq != std::string::npos) all[assignment.substr(0, eq)] = assignment.substr(eq + 1);
+  }
+  for (const auto& [name, value] : env) all[name] = value;
+  std::vector<std::string> assignments;
+  for (const auto& [name, value] : all) assignments.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (auto& a : assignments) envp.push_back(a.data());
+  envp.push_back(nullptr);
+  std::string path = program;
+  char* argv[] = {path.data(), nullptr};
+  pid_t child = fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    int fd = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    dup2(devNull, 0);
+    dup2(fd, 1);
+    dup2(fd, 2);
+    execve(path.c_str(), argv, envp.data());
+    _exit(127);
+  }
+  return child;
+}
+
+void ConnectLoopbackPair(int& server, int& client, int clientReceiveBuffer) {
+  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      ::listen(listener, 1) != 0 ||
+      ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    throw std::runtime_error("loopback listener failed");
+  client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (clientReceiveBuffer > 0)
+    ::setsockopt(client, SOL_SOCKET, SO_RCVBUF, &clientReceiveBuffer, sizeof clientReceiveBuffer);
+  if (::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    throw std::runtime_error("loopback connect failed");
+  server = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  ::close(listener);
+  if (server < 0) throw std::runtime_error("loopback accept failed");
+}
+
 int FreePort() {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};

@@ -46,6 +46,18 @@ RunResult Run(const std::vector<std::string>& argv,
               const std::string& input = "",
               std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
+// Starts a program (no arguments) with our environment plus `env` on top,
+// standard input from /dev/null and standard output and error appended to
+// `outputPath`; the child's pid, or -1.
+int SpawnWithOutput(const std::string& program, const std::map<std::string, std::string>& env,
+                    const std::string& outputPath);
+
+// A connected loopback TCP pair: `client` connected to `server`, the
+// accepted end. A receive buffer for the client is set before connecting,
+// so the window it offers is small from the start (0 leaves the default).
+// Throws std::runtime_error when the pair cannot be made.
+void ConnectLoopbackPair(int& server, int& client, int clientReceiveBuffer = 0);
+
 // A loopback TCP port that nothing listens on right now.
 int FreePort();
 

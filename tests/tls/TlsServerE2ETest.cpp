@@ -76,33 +76,11 @@ class TCopiedServer {
   ~TCopiedServer() { Stop(); }
 
   bool Start() {
-    std::map<std::string, std::string> env;
-    for (char** e = environ; *e; ++e) {
-      std::string assignment = *e;
-      std::size_t eq = assignment.find('=');
-      if (eq != std::string::npos) env[assignment.substr(0, eq)] = assignment.substr(eq + 1);
-    }
-    for (const auto& [name, value] : Config.Env) env[name] = value;
+    std::map<std::string, std::string> env = Config.Env;
     env["TOVK_REGISTRY"] = Config.RegistryPath();
     env["NOTIFY_SOCKET"] = Manager.Address();
-    std::vector<std::string> assignments;
-    for (const auto& [name, value] : env) assignments.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (auto& a : assignments) envp.push_back(a.data());
-    envp.push_back(nullptr);
-    std::string out = Config.Dir() / "copy.out";
-    char* argv[] = {Program.data(), nullptr};
-    Child = fork();
+    Child = tovktest::SpawnWithOutput(Program, env, Config.Dir() / "copy.out");
     if (Child < 0) return false;
-    if (Child == 0) {
-      int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-      int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-      dup2(devNull, 0);
-      dup2(fd, 1);
-      dup2(fd, 2);
-      execve(Program.c_str(), argv, envp.data());
-      _exit(127);
-    }
     return Manager.WaitForLine("READY=1", 20s);
   }
 

@@ -46,24 +46,7 @@ bool MakeKeyFiles(const std::string& directory) {
 }
 
 TSocketPair::TSocketPair(int clientReceiveBuffer, int serverSendBuffer) {
-  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      ::listen(listener, 1) != 0 ||
-      ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    throw std::runtime_error("loopback listener failed");
-  Client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  // Set before connecting, so that the window offered is small from the start.
-  if (clientReceiveBuffer > 0)
-    ::setsockopt(Client, SOL_SOCKET, SO_RCVBUF, &clientReceiveBuffer, sizeof clientReceiveBuffer);
-  if (::connect(Client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-    throw std::runtime_error("loopback connect failed");
-  Server = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-  ::close(listener);
-  if (Server < 0) throw std::runtime_error("loopback accept failed");
+  tovktest::ConnectLoopbackPair(Server, Client, clientReceiveBuffer);
   if (serverSendBuffer > 0)
     ::setsockopt(Server, SOL_SOCKET, SO_SNDBUF, &serverSendBuffer, sizeof serverSendBuffer);
 }
