@@ -62,6 +62,22 @@ bool ReadNumber(const std::string& text, std::size_t& i, std::size_t maxDigits, 
   return digits > 0;
 }
 
+// The C library keeps the zone rules in globals that tzset rebuilds: with $TZ
+// unset every call frees and reloads them. Its own lock is not one the
+// thread checker can see, so every use of the rules here takes this one,
+// which also keeps the reload and the conversions it feeds in one order.
+std::mutex ZoneRulesLock;
+
+// The local calendar fields of a moment; rereads the zone setting first when
+// asked, so that a changed $TZ or /etc/localtime is noticed.
+std::tm LocalFields(std::time_t moment, bool rereadZone) {
+  std::lock_guard<std::mutex> guard(ZoneRulesLock);
+  if (rereadZone) ::tzset();
+  std::tm tm;
+  ::localtime_r(&moment, &tm);
+  return tm;
+}
+
 }  // namespace
 
 namespace {
@@ -81,8 +97,7 @@ TTimeZoneInformation ComputeTimeZoneInformation(std::time_t now, const std::tm& 
   std::time_t start = ::timegm(&startTm);
   for (int day = 0; day < 366; ++day) {
     std::time_t sample = start + day * kSecondsPerDay;
-    std::tm tm;
-    ::localtime_r(&sample, &tm);
+    const std::tm tm = LocalFields(sample, false);
     if (tm.tm_year != nowTm.tm_year) break;
     if (tm.tm_isdst > 0) {
       if (!haveDaylight) daylightOffset = tm.tm_gmtoff;
@@ -107,10 +122,8 @@ TTimeZoneInformation ComputeTimeZoneInformation(std::time_t now, const std::tm& 
 }  // namespace
 
 TTimeZoneInformation GetTimeZoneInformation() {
-  ::tzset();
   std::time_t now = std::time(nullptr);
-  std::tm nowTm;
-  ::localtime_r(&now, &nowTm);
+  const std::tm nowTm = LocalFields(now, true);
   // The answer changes only with the zone setting, the year or the offset in
   // force, so a cached one serves until one of those moves.
   static std::mutex lock;
@@ -135,12 +148,9 @@ TTimeZoneInformation GetTimeZoneInformation() {
 }
 
 TSystemTime GetLocalTime() {
-  ::tzset();
   struct timespec now;
   ::clock_gettime(CLOCK_REALTIME, &now);
-  std::tm tm;
-  ::localtime_r(&now.tv_sec, &tm);
-  return FromTm(tm, static_cast<int>(now.tv_nsec / 1000000));
+  return FromTm(LocalFields(now.tv_sec, true), static_cast<int>(now.tv_nsec / 1000000));
 }
 
 TSystemTime GetSystemTime() {
@@ -158,10 +168,7 @@ TSystemTime UtcToSystemTime(std::time_t utc) {
 }
 
 TSystemTime UtcToLocalTime(std::time_t utc) {
-  ::tzset();
-  std::tm tm;
-  ::localtime_r(&utc, &tm);
-  return FromTm(tm, 0);
+  return FromTm(LocalFields(utc, true), 0);
 }
 
 std::time_t SystemTimeToUtc(const TSystemTime& utcFields) {

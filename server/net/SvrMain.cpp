@@ -38,10 +38,24 @@ std::atomic<bool> TlsListenerCreated{false};
 // handle after a stop sees the change and stops itself.
 std::atomic<uint32_t> StopGeneration{0};
 
-// Listeners whose listening socket is still open.
-std::mutex OpenLock;
-std::condition_variable OpenChanged;
-int OpenListeners = 0;
+// Listener threads that have not yet finished. A thread is counted before
+// it is created and uncounted as its very last step, under the lock, so that
+// once StopListeners has seen the count reach zero no listener touches the
+// log, its socket or these globals again, even while the process ends.
+std::mutex LiveLock;
+std::condition_variable LiveChanged;
+int LiveListeners = 0;
+
+void ListenerStarting() {
+  std::lock_guard<std::mutex> guard(LiveLock);
+  ++LiveListeners;
+}
+
+void ListenerFinished() {
+  std::lock_guard<std::mutex> guard(LiveLock);
+  --LiveListeners;
+  LiveChanged.notify_all();
+}
 
 // Wakes the accept blocked on a listening socket. On Linux close() from
 // another thread does not make a blocked accept return, and would free the
@@ -74,13 +88,18 @@ class TServerThread {
 
 void TServerThread::Start(int port, bool isTLS) {
   auto listener = std::make_unique<TServerThread>(port, isTLS);
+  ListenerStarting();
   try {
     std::thread([owned = listener.get()] {
-      std::unique_ptr<TServerThread> self(owned);
-      self->Execute();
+      {
+        std::unique_ptr<TServerThread> self(owned);
+        self->Execute();
+      }
+      ListenerFinished();
     }).detach();
     listener.release();
   } catch (const std::system_error& error) {
+    ListenerFinished();
     LogError(std::string("Server: ") + error.what());
   }
 }
@@ -90,10 +109,6 @@ void TServerThread::Execute() {
   // and the listener ends with the error logged.
   Socket.Listen(Port);
   const bool open = Socket.Connected;
-  if (open) {
-    std::lock_guard<std::mutex> guard(OpenLock);
-    ++OpenListeners;
-  }
 
   // No host entry still leaves a running listener, with an empty name.
   std::string hostName;
@@ -126,12 +141,6 @@ void TServerThread::Execute() {
     int32_t expected = own;
     Slot().compare_exchange_strong(expected, -1);
     Socket.Close();
-    // Notified under the lock: once StopListeners sees the count reach zero
-    // the process may end and destroy the condition, so nothing here may
-    // touch it after the waiter can have returned.
-    std::lock_guard<std::mutex> guard(OpenLock);
-    --OpenListeners;
-    OpenChanged.notify_all();
   }
   // A listener that ended on its own stops the run; one that StopListeners
   // ended must not clear the flag of a run started after it.
@@ -159,15 +168,18 @@ void StartListeners(int port, bool tlsOn) {
 }
 
 void StopListeners() {
-  if (!ListenersRunning) return;
-  ++StopGeneration;
-  WakeAccept(PlainHandle);
-  if (TlsListenerCreated) WakeAccept(TlsHandle);
-  ListenersRunning = false;
-  // Running connections are left alone; only the ports are waited for, so
-  // that a restart can bind them again straight away.
-  std::unique_lock<std::mutex> lock(OpenLock);
-  OpenChanged.wait_for(lock, kStopWait, [] { return OpenListeners == 0; });
+  if (ListenersRunning) {
+    ++StopGeneration;
+    WakeAccept(PlainHandle);
+    if (TlsListenerCreated) WakeAccept(TlsHandle);
+    ListenersRunning = false;
+  }
+  // Running connections are left alone; only the listeners are waited for,
+  // so that a restart can bind their ports again straight away. A listener
+  // that ended on its own may still be writing its last log record, so it
+  // is waited for as well: the caller may be about to end the process.
+  std::unique_lock<std::mutex> lock(LiveLock);
+  LiveChanged.wait_for(lock, kStopWait, [] { return LiveListeners == 0; });
 }
 
 bool ListenersAreRunning() { return ListenersRunning; }
