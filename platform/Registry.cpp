@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -43,6 +45,10 @@ const char* const kDefaultMimeTypesPath = "/etc/mime.types";
 // file at the longest); a wait beyond this means a stuck process, and the
 // caller gets an error rather than hanging with it.
 constexpr int kBusyTimeoutMs = 10000;
+// While other processes open the store or switch it to WAL at the same
+// moment, SQLite may answer "busy" without waiting; opening is then tried
+// again after this pause, within kBusyTimeoutMs in all.
+constexpr auto kOpenRetryPause = std::chrono::milliseconds(20);
 // Bumped when the tables change; a store written by a newer build is refused
 // rather than misread.
 constexpr int kSchemaVersion = 1;
@@ -353,36 +359,56 @@ bool PrepareSchema(Connection& c, bool readOnly) {
   return false;
 }
 
-std::unique_ptr<Connection> OpenDatabase(const std::string& path) {
-  auto c = std::make_unique<Connection>();
-  c->Path = path;
-  MakeParentDirectories(path);
+enum class OpenResult { Opened, Busy, Failed };
+
+bool IsBusy(Connection& c) {
+  int code = sqlite3_errcode(c.Db) & 0xff;
+  return code == SQLITE_BUSY || code == SQLITE_LOCKED;
+}
+
+// One attempt at opening the store and preparing the connection.
+OpenResult TryOpenDatabase(Connection& c) {
   bool readOnly = false;
-  if (sqlite3_open_v2(path.c_str(), &c->Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
-    sqlite3_close_v2(c->Db);
-    c->Db = nullptr;
+  if (sqlite3_open_v2(c.Path.c_str(), &c.Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    sqlite3_close_v2(c.Db);
+    c.Db = nullptr;
     // A user without write permission may still read the configuration.
-    if (sqlite3_open_v2(path.c_str(), &c->Db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) return nullptr;
+    if (sqlite3_open_v2(c.Path.c_str(), &c.Db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) return OpenResult::Failed;
     readOnly = true;
   }
   // A file this user may not write is opened for reading without a word.
-  if (sqlite3_db_readonly(c->Db, "main") == 1) readOnly = true;
-  sqlite3_busy_timeout(c->Db, kBusyTimeoutMs);
+  if (sqlite3_db_readonly(c.Db, "main") == 1) readOnly = true;
+  sqlite3_busy_timeout(c.Db, kBusyTimeoutMs);
+  auto failure = [&c] { return IsBusy(c) ? OpenResult::Busy : OpenResult::Failed; };
   if (!readOnly) {
     // WAL lets readers go on while one process writes; FULL makes every
     // committed change survive a crash of the machine too.
-    Query wal(*c, "PRAGMA journal_mode=WAL");
-    if (wal.Step() != SQLITE_ROW) return nullptr;
+    Query wal(c, "PRAGMA journal_mode=WAL");
+    if (wal.Step() != SQLITE_ROW) return failure();
     // The -wal and -shm files stay when the last writer closes: a user who
     // may only read the store cannot create them, and without them could
     // not read it at all.
     int persist = 1;
-    sqlite3_file_control(c->Db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    sqlite3_file_control(c.Db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
   }
-  if (!readOnly && !c->Exec("PRAGMA synchronous=FULL")) return nullptr;
-  if (!PrepareSchema(*c, readOnly)) return nullptr;
-  if (!StatFile(path, &c->Device, &c->Inode)) return nullptr;
-  return c;
+  if (!readOnly && !c.Exec("PRAGMA synchronous=FULL")) return failure();
+  if (!PrepareSchema(c, readOnly)) return failure();
+  if (!StatFile(c.Path, &c.Device, &c.Inode)) return OpenResult::Failed;
+  return OpenResult::Opened;
+}
+
+std::unique_ptr<Connection> OpenDatabase(const std::string& path) {
+  MakeParentDirectories(path);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  for (;;) {
+    auto c = std::make_unique<Connection>();
+    c->Path = path;
+    OpenResult result = TryOpenDatabase(*c);
+    if (result == OpenResult::Opened) return c;
+    if (result == OpenResult::Failed || std::chrono::steady_clock::now() >= deadline) return nullptr;
+    c.reset();
+    std::this_thread::sleep_for(kOpenRetryPause);
+  }
 }
 
 // The calling thread's connection to the store named now; a store file that

@@ -40,14 +40,14 @@ int StatusOf(const std::string& answer) {
 bool ImportKilledAfter(ServerProcess& server, const std::string& file,
                        std::chrono::milliseconds delay) {
   std::string program = tovktest::BinDir() + "/tovkreg";
-  std::string registry = "TOVK_REGISTRY=" + server.RegistryPath();
+  tovktest::ChildEnvironment environment({{"TOVK_REGISTRY", server.RegistryPath()}});
   pid_t child = fork();
   if (child == 0) {
-    putenv(registry.data());
     int devNull = ::open("/dev/null", O_WRONLY);
     dup2(devNull, 1);
     dup2(devNull, 2);
-    execl(program.c_str(), program.c_str(), "import", file.c_str(), static_cast<char*>(nullptr));
+    execle(program.c_str(), program.c_str(), "import", file.c_str(), static_cast<char*>(nullptr),
+           environment.Envp());
     _exit(127);
   }
   std::this_thread::sleep_for(delay);

@@ -52,12 +52,7 @@ class Tovksc : public ::testing::Test {
   void RunInForeground() {
     std::string out = Config.Dir() / "foreground.out";
     std::string program = tovktest::BinDir() + "/tovksc";
-    std::vector<std::string> assignments;
-    for (char** e = environ; *e; ++e) assignments.push_back(*e);
-    for (const auto& [name, value] : Env()) assignments.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (auto& a : assignments) envp.push_back(a.data());
-    envp.push_back(nullptr);
+    tovktest::ChildEnvironment environment(Env());
     char run[] = "run", name[] = "tovk";
     char* argv[] = {program.data(), run, name, nullptr};
     Foreground = fork();
@@ -66,7 +61,7 @@ class Tovksc : public ::testing::Test {
       int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(fd, 1);
       dup2(fd, 2);
-      execve(program.c_str(), argv, envp.data());
+      execve(program.c_str(), argv, environment.Envp());
       _exit(127);
     }
   }

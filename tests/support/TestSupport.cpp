@@ -67,23 +67,36 @@ void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK
 
 }  // namespace
 
+ChildEnvironment::ChildEnvironment(const std::map<std::string, std::string>& changes) {
+  std::map<std::string, std::string> all;
+  for (char** e = environ; *e; ++e) {
+    std::string assignment = *e;
+    std::size_t eq = assignment.find('=');
+    if (eq != std::string::npos) all[assignment.substr(0, eq)] = assignment.substr(eq + 1);
+  }
+  for (const auto& [name, value] : changes) all[name] = value;
+  for (const auto& [name, value] : all) Assignments.push_back(name + "=" + value);
+  for (auto& a : Assignments) Pointers.push_back(a.data());
+  Pointers.push_back(nullptr);
+}
+
 RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
               const std::string& input, std::chrono::milliseconds timeout) {
   RunResult result;
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
     throw std::runtime_error("pipe failed");
+  ChildEnvironment environment(env);
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
   pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     dup2(in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
-    for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
+    execvpe(args[0], args.data(), environment.Envp());
     _exit(127);
   }
   close(in[0]);
@@ -148,20 +161,7 @@ RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, 
 
 int SpawnWithOutput(const std::string& program, const std::map<std::string, std::string>& env,
                     const std::string& outputPath) {
-  // Everything the child needs is made here: after fork, in a process with
-  // threads, only async-signal-safe calls are allowed.
-  std::map<std::string, std::string> all;
-  for (char** e = environ; *e; ++e) {
-    std::string assignment = *e;
-    std::size_t eq = assignment.find('=');
-    if (eq != std::string::npos) all[assignment.substr(0, eq)] = assignment.substr(eq + 1);
-  }
-  for (const auto& [name, value] : env) all[name] = value;
-  std::vector<std::string> assignments;
-  for (const auto& [name, value] : all) assignments.push_back(name + "=" + value);
-  std::vector<char*> envp;
-  for (auto& a : assignments) envp.push_back(a.data());
-  envp.push_back(nullptr);
+  ChildEnvironment environment(env);
   std::string path = program;
   char* argv[] = {path.data(), nullptr};
   pid_t child = fork();
@@ -172,7 +172,7 @@ int SpawnWithOutput(const std::string& program, const std::map<std::string, std:
     dup2(devNull, 0);
     dup2(fd, 1);
     dup2(fd, 2);
-    execve(path.c_str(), argv, envp.data());
+    execve(path.c_str(), argv, environment.Envp());
     _exit(127);
   }
   return child;

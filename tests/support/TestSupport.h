@@ -39,6 +39,22 @@ struct RunResult {
   bool TimedOut = false;
 };
 
+// The environment of a child: ours with `changes` laid over it. Built before
+// fork, because after fork in a process with threads only async-signal-safe
+// calls are allowed (setenv and putenv allocate, and another thread may have
+// held the allocator's lock at the fork).
+class ChildEnvironment {
+ public:
+  explicit ChildEnvironment(const std::map<std::string, std::string>& changes);
+  ChildEnvironment(const ChildEnvironment&) = delete;
+  ChildEnvironment& operator=(const ChildEnvironment&) = delete;
+  char** Envp() { return Pointers.data(); }
+
+ private:
+  std::vector<std::string> Assignments;
+  std::vector<char*> Pointers;
+};
+
 // Runs a program (no shell) with extra environment variables set on top of
 // ours, feeding `input` on standard input; kills it after `timeout`.
 RunResult Run(const std::vector<std::string>& argv,
