@@ -59,27 +59,11 @@ THTTPCGIReply::THTTPCGIReply(TRequestHeader& header, bool isTLS, TSvrHttpThread*
 
 THTTPCGIReply::~THTTPCGIReply() = default;
 
-void THTTPCGIReply::SendBody() {
-  Output.Seek(0);
-  Socket.SendStream(Output);
-}
+void THTTPCGIReply::SendBody() { SendBufferedBody(Output); }
 
-void THTTPCGIReply::SendHeader() {
-  ResponseHeader.StatusCode = 200;
-  ResponseHeader.ReasonText = "OK";
-  ResponseHeader[rsMIMEVersion] = "1.0";
-  if (ResponseHeader.Get(rsContentType).empty()) ResponseHeader[rsContentType] = "text/plain";
-  ResponseHeader[rsContentLength] = std::to_string(Output.Size());
-  THTTPReply::SendHeader();
-}
+void THTTPCGIReply::SendHeader() { SendBufferedHeader(Output, "text/plain"); }
 
-std::unique_ptr<TMemoryStream> THTTPCGIReply::GetBodyCopy() {
-  try {
-    return std::make_unique<TMemoryStream>(Output.Bytes());
-  } catch (...) {
-    return nullptr;
-  }
-}
+std::unique_ptr<TMemoryStream> THTTPCGIReply::GetBodyCopy() { return CopyOfBuffered(Output); }
 
 std::string THTTPCGIReply::BuildEnvironmentList() const {
   std::string list;

@@ -135,27 +135,11 @@ void THTTPISAPIReply::CheckAccessAndRun() {
   Execute();
 }
 
-void THTTPISAPIReply::SendBody() {
-  Output.Seek(0);
-  Socket.SendStream(Output);
-}
+void THTTPISAPIReply::SendBody() { SendBufferedBody(Output); }
 
-void THTTPISAPIReply::SendHeader() {
-  ResponseHeader.StatusCode = 200;
-  ResponseHeader.ReasonText = "OK";
-  ResponseHeader[rsMIMEVersion] = "1.0";
-  if (ResponseHeader.Get(rsContentType).empty()) ResponseHeader[rsContentType] = "text/html";
-  ResponseHeader[rsContentLength] = std::to_string(Output.Size());
-  THTTPReply::SendHeader();
-}
+void THTTPISAPIReply::SendHeader() { SendBufferedHeader(Output, "text/html"); }
 
-std::unique_ptr<TMemoryStream> THTTPISAPIReply::GetBodyCopy() {
-  try {
-    return std::make_unique<TMemoryStream>(Output.Bytes());
-  } catch (...) {
-    return nullptr;
-  }
-}
+std::unique_ptr<TMemoryStream> THTTPISAPIReply::GetBodyCopy() { return CopyOfBuffered(Output); }
 
 void THTTPISAPIReply::Execute() {
   RunExtension();

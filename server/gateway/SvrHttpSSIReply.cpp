@@ -104,27 +104,11 @@ THTTPSSIReply::THTTPSSIReply(TRequestHeader& header, bool isTLS, TSvrHttpThread*
 
 THTTPSSIReply::~THTTPSSIReply() = default;
 
-void THTTPSSIReply::SendBody() {
-  Output.Seek(0);
-  Socket.SendStream(Output);
-}
+void THTTPSSIReply::SendBody() { SendBufferedBody(Output); }
 
-void THTTPSSIReply::SendHeader() {
-  ResponseHeader.StatusCode = 200;
-  ResponseHeader.ReasonText = "OK";
-  ResponseHeader[rsMIMEVersion] = "1.0";
-  ResponseHeader[rsContentType] = "text/html";
-  ResponseHeader[rsContentLength] = std::to_string(Output.Size());
-  THTTPReply::SendHeader();
-}
+void THTTPSSIReply::SendHeader() { SendBufferedHeader(Output, "text/html", true); }
 
-std::unique_ptr<TMemoryStream> THTTPSSIReply::GetBodyCopy() {
-  try {
-    return std::make_unique<TMemoryStream>(Output.Bytes());
-  } catch (...) {
-    return nullptr;
-  }
-}
+std::unique_ptr<TMemoryStream> THTTPSSIReply::GetBodyCopy() { return CopyOfBuffered(Output); }
 
 void THTTPSSIReply::Execute() {
   TDepthGuard depth;

@@ -96,6 +96,29 @@ void THTTPReply::SendHeader() {
 
 std::unique_ptr<TMemoryStream> THTTPReply::GetBodyCopy() { return nullptr; }
 
+void THTTPReply::SendBufferedHeader(const TMemoryStream& output, const std::string& defaultType,
+                                    bool forceType) {
+  ResponseHeader.StatusCode = 200;
+  ResponseHeader.ReasonText = "OK";
+  ResponseHeader[rsMIMEVersion] = "1.0";
+  if (forceType || ResponseHeader.Get(rsContentType).empty()) ResponseHeader[rsContentType] = defaultType;
+  ResponseHeader[rsContentLength] = std::to_string(output.Size());
+  THTTPReply::SendHeader();
+}
+
+void THTTPReply::SendBufferedBody(TMemoryStream& output) {
+  output.Seek(0);
+  Socket.SendStream(output);
+}
+
+std::unique_ptr<TMemoryStream> THTTPReply::CopyOfBuffered(const TMemoryStream& output) {
+  try {
+    return std::make_unique<TMemoryStream>(output.Bytes());
+  } catch (...) {
+    return nullptr;
+  }
+}
+
 void THTTPReply::Execute() {}
 
 std::string THTTPReply::GetUrlPath() const {

@@ -56,6 +56,15 @@ class THTTPReply {
   const TResponseHeader& Response() const { return ResponseHeader; }
 
  protected:
+  // For the replies that build their whole body in memory before sending:
+  // a 200 header with the body's length, its type being `defaultType` when
+  // the reply set none (or always, when `forceType`); the body itself; and a
+  // copy of it for a nesting reply, nullptr when memory runs out.
+  void SendBufferedHeader(const TMemoryStream& output, const std::string& defaultType,
+                          bool forceType = false);
+  void SendBufferedBody(TMemoryStream& output);
+  static std::unique_ptr<TMemoryStream> CopyOfBuffered(const TMemoryStream& output);
+
   uint8_t Method = mtUnknown;
   TMemoryStream& RequestBody;
   TSvrSocket& Socket;
