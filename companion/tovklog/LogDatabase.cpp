@@ -249,7 +249,7 @@ void TLogDatabase::Add(TLogRow row) {
   {
     std::lock_guard<std::mutex> guard(Lock);
     if (Stopping) return;
-    if (Queue.size() + InFlight >= MaxQueued && !Queue.empty()) Drop(1);
+    if (Queue.size() >= MaxQueued) Drop(1);
     Queue.push_back(std::move(row));
   }
   Wake.notify_all();
@@ -373,7 +373,6 @@ bool TLogDatabase::WriteBatch(TConnection& c, std::string& error) {
     batch.assign(std::make_move_iterator(Queue.begin()),
                  std::make_move_iterator(Queue.begin() + static_cast<std::ptrdiff_t>(n)));
     Queue.erase(Queue.begin(), Queue.begin() + static_cast<std::ptrdiff_t>(n));
-    InFlight = n;
   }
   std::vector<bool> refused(batch.size(), false);
   std::size_t refusedCount = 0;
@@ -419,14 +418,12 @@ bool TLogDatabase::WriteBatch(TConnection& c, std::string& error) {
     for (std::size_t i = 0; i < batch.size(); ++i)
       if (!refused[i]) again.push_back(std::move(batch[i]));
     std::lock_guard<std::mutex> guard(Lock);
-    InFlight = 0;
     Requeue(again);
     return false;
   }
   std::size_t dropped;
   {
     std::lock_guard<std::mutex> guard(Lock);
-    InFlight = 0;
     dropped = Dropped;
     Dropped = 0;
   }

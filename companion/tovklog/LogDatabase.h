@@ -60,7 +60,9 @@ class TLogDatabase {
   // writer thread or in Stop, never with the queue's lock held.
   using TReport = std::function<void(const std::string& text)>;
 
-  // More records than this are not kept for an absent database: at about
+  // More records than this are not kept waiting for an absent database (a
+  // batch the writer is sending comes on top, and is the first to go when
+  // it fails and the queue is full, being the oldest): at about
   // 300 bytes a record that is some 30 MB of memory, and a busy server (100
   // requests a second) a quarter of an hour of outage. The files have them
   // all anyway.
@@ -109,7 +111,6 @@ class TLogDatabase {
   std::condition_variable Ended;  // Stop: the writer has finished
   std::deque<TLogRow> Queue;
   std::size_t Dropped = 0;    // since the last report
-  std::size_t InFlight = 0;   // rows the writer has taken out of Queue
   bool Stopping = false;
   bool Abort = false;         // Stop's time is up: leave at once
   bool Finished = false;
