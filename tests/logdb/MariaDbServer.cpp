@@ -52,7 +52,12 @@ bool MariaDbServer::Install() {
     LastProblem = "mariadb-install-db not found";
     return false;
   }
+  // A directory of temporary files of its own: a server starting elsewhere
+  // on the machine removes every "#sql" file in the shared /tmp, including
+  // the ones this bootstrap is using.
+  MakeDirs(Root / "tmp");
   std::vector<std::string> argv{tool, "--no-defaults", "--datadir=" + Root / "data",
+                                "--tmpdir=" + Root / "tmp",
                                 "--auth-root-authentication-method=normal", "--skip-test-db"};
   // The server refuses to run as root unless told to, and CI runs as root.
   if (IsRoot()) argv.push_back("--user=root");
@@ -72,6 +77,7 @@ bool MariaDbServer::Start(std::chrono::milliseconds timeout) {
   std::vector<std::string> args{program,
                                 "--no-defaults",
                                 "--datadir=" + Root / "data",
+                                "--tmpdir=" + Root / "tmp",
                                 "--socket=" + Root / "sock",
                                 "--pid-file=" + Root / "server.pid",
                                 "--log-error=" + Root / "server.log",
