@@ -1,6 +1,5 @@
 #include "tests/logdb/MariaDbServer.h"
 
-#include <fcntl.h>
 #include <mysql.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -87,23 +86,11 @@ bool MariaDbServer::Start(std::chrono::milliseconds timeout) {
                                 "--innodb-buffer-pool-size=16M",
                                 "--innodb-flush-log-at-trx-commit=2"};
   if (IsRoot()) args.push_back("--user=root");
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
   std::string out = Root / "server.out";
-  Child = fork();
+  Child = SpawnWithOutput(args, {}, out);
   if (Child < 0) {
     LastProblem = "fork failed";
     return false;
-  }
-  if (Child == 0) {
-    int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    dup2(devNull, 0);
-    dup2(fd, 1);
-    dup2(fd, 2);
-    execv(argv[0], argv.data());
-    _exit(127);
   }
   auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {

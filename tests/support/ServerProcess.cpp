@@ -206,7 +206,7 @@ bool ServerProcess::Launch() {
   std::map<std::string, std::string> env{{"TOVK_REGISTRY", RegistryPath()},
                                          {"NOTIFY_SOCKET", Manager.Address()}};
   for (const auto& [name, value] : Env) env[name] = value;
-  Child = SpawnWithOutput(BinDir() + "/tovksrv", env, Root / "server.out");
+  Child = SpawnWithOutput({BinDir() + "/tovksrv"}, env, Root / "server.out");
   return Child > 0;
 }
 

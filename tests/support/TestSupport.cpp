@@ -159,11 +159,13 @@ RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, 
   return result;
 }
 
-int SpawnWithOutput(const std::string& program, const std::map<std::string, std::string>& env,
+int SpawnWithOutput(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
                     const std::string& outputPath) {
+  if (argv.empty()) return -1;
   ChildEnvironment environment(env);
-  std::string path = program;
-  char* argv[] = {path.data(), nullptr};
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
   pid_t child = fork();
   if (child < 0) return -1;
   if (child == 0) {
@@ -172,7 +174,7 @@ int SpawnWithOutput(const std::string& program, const std::map<std::string, std:
     dup2(devNull, 0);
     dup2(fd, 1);
     dup2(fd, 2);
-    execve(path.c_str(), argv, environment.Envp());
+    execve(args[0], args.data(), environment.Envp());
     _exit(127);
   }
   return child;

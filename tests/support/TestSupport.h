@@ -62,10 +62,10 @@ RunResult Run(const std::vector<std::string>& argv,
               const std::string& input = "",
               std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
-// Starts a program (no arguments) with our environment plus `env` on top,
-// standard input from /dev/null and standard output and error appended to
-// `outputPath`; the child's pid, or -1.
-int SpawnWithOutput(const std::string& program, const std::map<std::string, std::string>& env,
+// Starts a program (argv[0] its path; no shell) with our environment plus
+// `env` on top, standard input from /dev/null and standard output and error
+// appended to `outputPath`; the child's pid, or -1.
+int SpawnWithOutput(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
                     const std::string& outputPath);
 
 // A connected loopback TCP pair: `client` connected to `server`, the

@@ -79,7 +79,7 @@ class TCopiedServer {
     std::map<std::string, std::string> env = Config.Env;
     env["TOVK_REGISTRY"] = Config.RegistryPath();
     env["NOTIFY_SOCKET"] = Manager.Address();
-    Child = tovktest::SpawnWithOutput(Program, env, Config.Dir() / "copy.out");
+    Child = tovktest::SpawnWithOutput({Program}, env, Config.Dir() / "copy.out");
     if (Child < 0) return false;
     return Manager.WaitForLine("READY=1", 20s);
   }
