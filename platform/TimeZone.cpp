@@ -167,6 +167,8 @@ TSystemTime UtcToSystemTime(std::time_t utc) {
   return FromTm(tm, 0);
 }
 
+std::tm UtcToLocalTm(std::time_t utc) { return LocalFields(utc, true); }
+
 TSystemTime UtcToLocalTime(std::time_t utc) {
   return FromTm(LocalFields(utc, true), 0);
 }

@@ -25,6 +25,10 @@ TSystemTime GetLocalTime();   // now, local
 TSystemTime GetSystemTime();  // now, UTC
 TSystemTime UtcToSystemTime(std::time_t utc);    // as UTC fields
 TSystemTime UtcToLocalTime(std::time_t utc);     // as local fields
+// The C library's local fields of a moment, tm_gmtoff among them. Every
+// local-time conversion in the process goes through here or the functions
+// above, which keep the zone rules under one lock (tzset rebuilds them).
+std::tm UtcToLocalTm(std::time_t utc);
 std::time_t SystemTimeToUtc(const TSystemTime& utcFields);  // fields taken as UTC
 
 // The short date and long time formats of the system.

@@ -37,6 +37,7 @@
 #include "companion/tovklog/LogDatabase.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
+#include "platform/TimeZone.h"
 
 namespace {
 
@@ -84,8 +85,7 @@ void KeepOldFile(const std::string& directory, const char* name) {
   std::string stem(name);
   stem.resize(stem.size() - 4);  // without ".log"
   std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = UtcToLocalTm(now);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
   constexpr int kMaxSameSecond = 1000;  // more renames than this in a second is a loop
@@ -153,8 +153,7 @@ std::string NowStamp() {
   static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = UtcToLocalTm(now);
   int offset = static_cast<int>(local.tm_gmtoff / 60) % (24 * 60);  // zones stay within a day
   char sign = offset < 0 ? '-' : '+';
   offset = std::abs(offset);
