@@ -27,10 +27,6 @@ TSystemTime FromTm(const std::tm& tm, int milliseconds) {
 
 bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
-int DaysInMonth(int year, int month) {
-  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
-}
 
 // Day of the week of a Gregorian date, Sunday = 0.
 int DayOfWeek(int year, int month, int day) {
@@ -120,6 +116,17 @@ TTimeZoneInformation ComputeTimeZoneInformation(std::time_t now, const std::tm& 
 }
 
 }  // namespace
+
+int DaysInMonth(int year, int month) {
+  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+std::string MonthAbbreviation(int month) {
+  static const char kNames[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+  if (month < 1 || month > 12) return std::string();
+  return std::string(kNames + 3 * (month - 1), 3);
+}
 
 TTimeZoneInformation GetTimeZoneInformation() {
   std::time_t now = std::time(nullptr);

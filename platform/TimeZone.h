@@ -31,6 +31,12 @@ TSystemTime UtcToLocalTime(std::time_t utc);     // as local fields
 std::tm UtcToLocalTm(std::time_t utc);
 std::time_t SystemTimeToUtc(const TSystemTime& utcFields);  // fields taken as UTC
 
+// Calendar facts the date formats share: the days of a month (1..12) of the
+// Gregorian calendar, and the English three-letter month names that HTTP
+// dates and log stamps use ("Jan".."Dec"; empty outside 1..12).
+int DaysInMonth(int year, int month);
+std::string MonthAbbreviation(int month);
+
 // The short date and long time formats of the system.
 std::string FormatShortDate(const TSystemTime& t);  // e.g. 8.12.2026
 std::string FormatLongTime(const TSystemTime& t);   // e.g. 1:05:09

@@ -26,6 +26,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/TimeZone.h"
+
 namespace {
 
 constexpr const char* kDatabase = "tovk";
@@ -98,12 +100,6 @@ int Number(const std::string& text, std::size_t from, std::size_t count) {
   int value = 0;
   for (std::size_t i = from; i < from + count; ++i) value = value * 10 + (text[i] - '0');
   return value;
-}
-
-int DaysInMonth(int year, int month) {
-  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : days[month - 1];
 }
 
 // The parameters of one statement, kept together so that the bound
@@ -203,11 +199,9 @@ bool ParseLogTime(const std::string& stamp, TLogTime& time) {
   if (!IsDigits(s, 0, 2) || !IsDigits(s, 7, 4) || !IsDigits(s, 12, 2) || !IsDigits(s, 15, 2) ||
       !IsDigits(s, 18, 2) || !IsDigits(s, 22, 4))
     return false;
-  static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   int month = 0;
-  for (int m = 0; m < 12; ++m)
-    if (s.compare(3, 3, months[m]) == 0) month = m + 1;
+  for (int m = 1; m <= 12; ++m)
+    if (s.compare(3, 3, MonthAbbreviation(m)) == 0) month = m;
   TLogTime t;
   t.Year = Number(s, 7, 4);
   t.Month = month;

@@ -150,8 +150,6 @@ void AppendQuoted(std::string& out, const std::string& text) {
 // The library's own time stamp for its own error records, in the form the
 // server's records have.
 std::string NowStamp() {
-  static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   std::time_t now = std::time(nullptr);
   const std::tm local = UtcToLocalTm(now);
   int offset = static_cast<int>(local.tm_gmtoff / 60) % (24 * 60);  // zones stay within a day
@@ -159,7 +157,7 @@ std::string NowStamp() {
   offset = std::abs(offset);
   char stamp[64];
   std::snprintf(stamp, sizeof stamp, "[%02d/%s/%04d:%02d:%02d:%02d %c%02d%02d]", local.tm_mday,
-                months[local.tm_mon], local.tm_year + 1900, local.tm_hour, local.tm_min,
+                MonthAbbreviation(local.tm_mon + 1).c_str(), local.tm_year + 1900, local.tm_hour, local.tm_min,
                 local.tm_sec, sign, offset / 60, offset % 60);
   return stamp;
 }

@@ -5,7 +5,6 @@
 
 namespace {
 
-const char kMonthNames[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
 const char* const kDayNames[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 const char kHexDigits[] = "0123456789ABCDEF";
 
@@ -87,10 +86,7 @@ std::string PadNumber(long long number, int width) {
   return negative ? "-" + digits : digits;
 }
 
-std::string MonthName(int month) {
-  if (month < 1 || month > 12) return std::string();
-  return std::string(kMonthNames + 3 * (month - 1), 3);  // month m starts at 3m - 2, 1-based
-}
+std::string MonthName(int month) { return MonthAbbreviation(month); }
 
 std::string HttpDate(const TSystemTime& gmt) {
   int weekday = gmt.DayOfWeek;
