@@ -17,11 +17,14 @@
 #include "common/ShortString.h"
 #include "companion/tovklog/LogDatabase.h"
 #include "companion/tovklog/TovkLog.h"
+#include "tests/logdb/LogDllCalls.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using tovktest::About;
+using tovktest::Short;
 using tovktest::ReadFile;
 using tovktest::TempDir;
 
@@ -157,12 +160,6 @@ TEST(LogDatabase, BeyondTheBoundTheOldestAreDroppedAndCounted) {
 }
 
 // The library itself, with a registry of the test's own.
-struct Short {
-  TShortString Bytes{};
-  explicit Short(const std::string& text) { ToShortString(text, Bytes); }
-  operator const unsigned char*() const { return Bytes; }
-};
-
 const std::string kStamp = "[08/Dec/2026:01:02:03 +0100]";
 
 std::size_t ThreadCount() {
@@ -173,12 +170,6 @@ std::size_t ThreadCount() {
     ::closedir(dir);
   }
   return n;
-}
-
-std::string About() {
-  TShortString text{};
-  LogDllAbout(text);
-  return FromShortString(text);
 }
 
 class TovkLogDatabase : public ::testing::Test {

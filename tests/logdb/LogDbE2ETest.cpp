@@ -13,6 +13,7 @@
 #include "common/ShortString.h"
 #include "companion/tovklog/LogDatabase.h"
 #include "companion/tovklog/TovkLog.h"
+#include "tests/logdb/LogDllCalls.h"
 #include "tests/logdb/MariaDbServer.h"
 #include "tests/support/ServerProcess.h"
 #include "tests/support/TestSupport.h"
@@ -20,6 +21,8 @@
 namespace {
 
 using namespace std::chrono_literals;
+using tovktest::About;
+using tovktest::Short;
 using tovktest::MariaDbServer;
 using tovktest::ReadFile;
 using tovktest::SqlRow;
@@ -39,18 +42,6 @@ std::string Joined(const std::vector<SqlRow>& rows) {
     all += "\n";
   }
   return all;
-}
-
-struct Short {
-  TShortString Bytes{};
-  explicit Short(const std::string& text) { ToShortString(text, Bytes); }
-  operator const unsigned char*() const { return Bytes; }
-};
-
-std::string About() {
-  TShortString text{};
-  LogDllAbout(text);
-  return FromShortString(text);
 }
 
 class LogDbLibrary : public ::testing::Test {
