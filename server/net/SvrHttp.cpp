@@ -9,6 +9,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -30,8 +31,6 @@ namespace {
 
 constexpr uint16_t kMsgPrepareFailed = 15;
 constexpr uint16_t kMsgHandshakeFailed = 16;
-// The number after "Content-Length: " is read from at most this many characters.
-constexpr std::size_t kContentLengthDigits = 20;
 // The stack of a connection thread. Its deepest paths are server-side
 // includes nested eight levels, each level with its reply objects and the
 // 64 KiB block of the file reader, and extensions, which run on this thread
@@ -70,6 +69,65 @@ bool ParseDecimal(const std::string& text, long long& value) {
   }
   return true;
 }
+
+// A received head line may hold horizontal tabs and bytes of 128 and above
+// (Windows-1250 texts), no other control byte: a NUL in a header value
+// would cut the CGI environment into extra variables, a lone CR or LF
+// would reach the log and the gateways as a line end.
+bool HasForbiddenHeadByte(const std::string& line) {
+  for (unsigned char c : line)
+    if ((c < 32 && c != '\t') || c == 127) return true;
+  return false;
+}
+
+std::string TrimBlanks(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// True when one of the comma-separated items of a header value is the word
+// (in any letter case).
+bool HasListItem(const std::string& value, const std::string& word) {
+  std::size_t start = 0;
+  while (start <= value.size()) {
+    std::size_t comma = value.find(',', start);
+    if (comma == std::string::npos) comma = value.size();
+    if (UpperCase(TrimBlanks(value.substr(start, comma - start))) == word) return true;
+    start = comma + 1;
+  }
+  return false;
+}
+
+std::chrono::steady_clock::time_point DeadlineIn(int seconds) {
+  return std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+}
+
+// Whole seconds left before the deadline; 0 or less when it has passed.
+int SecondsUntil(std::chrono::steady_clock::time_point deadline) {
+  return static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count());
+}
+
+// Gives the TLS socket the deadline of the request head for as long as the
+// head is read; the body that may follow keeps only the read time-out.
+class THeadDeadline {
+ public:
+  THeadDeadline(TSvrSocket& socket, std::chrono::steady_clock::time_point deadline)
+      : Tls(dynamic_cast<TSSLSocket*>(&socket)) {
+    if (Tls) Tls->SetReadDeadline(deadline);
+  }
+  ~THeadDeadline() { End(); }
+  void End() {
+    if (Tls) Tls->SetReadDeadline({});
+  }
+  THeadDeadline(const THeadDeadline&) = delete;
+  THeadDeadline& operator=(const THeadDeadline&) = delete;
+
+ private:
+  TSSLSocket* Tls;
+};
 
 // Control bytes in a decoded URL would reach file names and, through the
 // redirection target, the response header (CR LF would split it).
@@ -162,6 +220,23 @@ std::string EndWithBackslash(const std::string& path) {
 
 }  // namespace
 
+std::atomic<long long> RequestBodyBudgetBytes{kRequestBodyBudgetBytes};
+std::atomic<long long> RequestBodyBytesHeld{0};
+
+bool TBodyReservation::Take(long long bytes) {
+  long long held = RequestBodyBytesHeld.load();
+  do {
+    if (bytes > RequestBodyBudgetBytes.load() - held) return false;
+  } while (!RequestBodyBytesHeld.compare_exchange_weak(held, held + bytes));
+  Bytes += bytes;
+  return true;
+}
+
+void TBodyReservation::Release() {
+  RequestBodyBytesHeld -= Bytes;
+  Bytes = 0;
+}
+
 TSvrHttpThread::TSvrHttpThread(int handle, bool isTLS, uint32_t connectionNumber)
     : SocketHandle(handle),
       ConnectionNumber(connectionNumber),
@@ -244,6 +319,7 @@ void TSvrHttpThread::Execute() {
     socket.Attach(SocketHandle, true);
     socket.Close();
   }
+  BodyShare.Release();
   --ActiveConnections;
 }
 
@@ -288,82 +364,138 @@ void TSvrHttpThread::Serve() {
   Lines.clear();
 }
 
-void TSvrHttpThread::NoteContentLength(const std::string& line, bool getMark,
-                                       long long& remaining) {
-  std::size_t space = line.find(' ');
-  std::string digits =
-      space == std::string::npos ? std::string() : line.substr(space + 1, kContentLengthDigits);
-  long long length = 0;
-  if (!ParseDecimal(digits, length)) {
-    // The length of the body is unknown, so the connection cannot go on.
-    if (ReaderStatus == 0) ReaderStatus = 400;
-    CloseAfterReply = true;
-    return;
+void TSvrHttpThread::Refuse(uint16_t code) {
+  if (ReaderStatus == 0) ReaderStatus = code;
+  CloseAfterReply = true;
+}
+
+void TSvrHttpThread::StartRequest() {
+  Body.Clear();
+  BodyShare.Release();
+  ReaderStatus = 0;
+}
+
+bool TSvrHttpThread::TakeHeadLine(const std::string& line, bool& getMark,
+                                  TBodyAnnouncement& body) {
+  if (HasForbiddenHeadByte(line)) {
+    // The line itself is dropped: it reaches neither the header nor the log.
+    Refuse(400);
+    return false;
   }
-  remaining = length;
-  // A GET body is never read, so only other requests are held to the limit.
-  if (!getMark && length > kMaxRequestBodyBytes) {
-    if (ReaderStatus == 0) ReaderStatus = 413;
-    CloseAfterReply = true;
+  Lines.push_back(line);
+  if (Lines.size() == 1)
+    getMark = IsGetRequest(line);
+  else
+    NoteHeaderLine(line, body);
+  if (Lines.size() > kMaxRequestLines) {
+    Refuse(400);
+    return false;
   }
+  return true;
+}
+
+void TSvrHttpThread::NoteHeaderLine(const std::string& line, TBodyAnnouncement& body) {
+  const std::size_t colon = line.find(':');
+  if (colon == std::string::npos) return;
+  const std::string name = UpperCase(line.substr(0, colon));
+  const std::string value = line.substr(colon + 1);
+  if (name == "CONTENT-LENGTH") {
+    long long length = 0;
+    if (!ParseDecimal(value, length) || (body.LengthSeen && body.Length != length)) {
+      // The end of the body is not known, so nothing after it could be
+      // told apart from it.
+      Refuse(400);
+      return;
+    }
+    body.LengthSeen = true;
+    body.Length = length;
+  } else if (name == "TRANSFER-ENCODING") {
+    // Only bodies of a stated length are read; the chunks of a coded body
+    // would be taken for the next request.
+    Refuse(501);
+  } else if (name == "CONNECTION") {
+    if (HasListItem(value, "CLOSE")) {
+      // Answered all the same; the connection ends after the reply.
+      LogError("Request pipe closed by client (Connection: close)");
+      CloseAfterReply = true;
+    }
+  } else {
+    // A blank before the colon makes another name for the header object,
+    // but some clients and proxies would still read these two as what
+    // frames the body; a request that means two things is refused.
+    const std::string trimmed = TrimBlanks(name);
+    if (trimmed != name && (trimmed == "CONTENT-LENGTH" || trimmed == "TRANSFER-ENCODING"))
+      Refuse(400);
+  }
+}
+
+long long TSvrHttpThread::BodyToRead(bool getMark, const TBodyAnnouncement& body) {
+  if (ReaderStatus != 0 || !body.LengthSeen || body.Length <= 0) return 0;
+  if (getMark) {
+    // A GET body is never read; whatever the client sent of it would be
+    // read as the next request, so there is none on this connection.
+    CloseAfterReply = true;
+    return 0;
+  }
+  if (body.Length > kMaxRequestBodyBytes) {
+    Refuse(413);
+    return 0;
+  }
+  if (!BodyShare.Take(body.Length)) {
+    Refuse(503);
+    return 0;
+  }
+  return body.Length;
 }
 
 bool TSvrHttpThread::ReadRequest() {
   TNonBlockingReads nonBlocking(*Socket);
-  Body.Clear();
-  ReaderStatus = 0;
-  bool bodyMode = false;
-  long long remaining = 0;
+  StartRequest();
+  const auto headDeadline = DeadlineIn(HeadTimeoutSeconds);
   bool getMark = true;
+  TBodyAnnouncement announced;
+  // The head: a line at a time, each within the line wait and all of them
+  // within the head bound, up to the empty line.
   for (;;) {
+    const int wait = std::min(LineTimeoutSeconds, SecondsUntil(headDeadline));
     std::string text;
-    if (bodyMode) {
-      if (!Socket->WaitReadable(BodyIdleSeconds * 1000)) {
-        Socket->Close();
-        return false;
-      }
-      text = Socket->ReceiveChunk();
-      Body.Write(text);
-      remaining -= static_cast<long long>(text.size());
-    } else {
-      if (!Socket->ReadLine(text, LineTimeoutSeconds)) return false;
-      if (!text.empty())
-        Lines.push_back(text);
-      else if (!getMark)
-        bodyMode = true;
-      if (Lines.size() == 1)
-        getMark = IsGetRequest(Lines.front());
-      else if (PosText("CONTENT-LENGTH: ", text) > 0)
-        NoteContentLength(text, getMark, remaining);
-      if (PosText("CONNECTION: CLOSE", text) > 0) {
-        // Answered all the same; the connection ends after the reply.
-        LogError("Request pipe closed by client (Connection: close)");
-        CloseAfterReply = true;
-      }
-      if (Lines.size() > kMaxRequestLines) {
-        if (ReaderStatus == 0) ReaderStatus = 400;
-        CloseAfterReply = true;
-        return true;
-      }
-      // A refused request's body is not read at all.
-      if (bodyMode && ReaderStatus != 0) return true;
-    }
-    if (text.empty() && getMark) return true;
-    if (bodyMode && remaining <= 0) return true;
+    if (wait <= 0 || !Socket->ReadLine(text, wait)) return false;
+    if (text.empty()) break;
+    if (!TakeHeadLine(text, getMark, announced)) return true;
     if (Terminated()) return true;
+  }
+  // An empty line first is no request; a refused one is answered unread.
+  if (Lines.empty() || ReaderStatus != 0) return true;
+  // The body: the announced bytes and not one more, so that what follows
+  // on a kept-alive connection is read as the next request.
+  long long remaining = BodyToRead(getMark, announced);
+  if (ReaderStatus != 0) return true;
+  while (remaining > 0) {
+    if (Terminated()) return true;
+    if (!Socket->WaitReadable(BodyIdleSeconds * 1000)) {
+      Socket->Close();
+      return false;
+    }
+    const int most = static_cast<int>(std::min<long long>(remaining, kSocketReadSize));
+    const std::string chunk = Socket->ReceiveChunk(most);
+    Body.Write(chunk);
+    remaining -= static_cast<long long>(chunk.size());
     // A body cut short by the peer closing is not a request: a gateway must
     // never run on part of what the client meant to send.
-    if (!Socket->Connected) return !(bodyMode && remaining > 0);
+    if (!Socket->Connected) return remaining <= 0;
   }
+  return true;
 }
 
 bool TSvrHttpThread::ReadRequestTLS() {
-  Body.Clear();
-  ReaderStatus = 0;
+  StartRequest();
+  const auto headDeadline = DeadlineIn(HeadTimeoutSeconds);
+  THeadDeadline headBound(*Socket, headDeadline);
   std::string pending;
   bool bodyMode = false;
   long long remaining = 0;
   bool getMark = true;
+  TBodyAnnouncement announced;
   // The CR of a line ended the last chunk; its LF may open the next one.
   bool lfDue = false;
   // The body is the announced length and no more: whatever follows it (a
@@ -375,6 +507,9 @@ bool TSvrHttpThread::ReadRequestTLS() {
     remaining -= static_cast<long long>(wanted);
   };
   for (;;) {
+    // The TLS socket keeps the head bound within a read; a socket of
+    // another kind is held to it between reads.
+    if (!bodyMode && std::chrono::steady_clock::now() >= headDeadline) return false;
     std::string chunk = Socket->ReceiveChunk();
     // Every TLS read is bounded by the socket's read time-out. A read that
     // fails (silence, a reset, or the peer's close before the request was
@@ -397,21 +532,14 @@ bool TSvrHttpThread::ReadRequestTLS() {
           pending.erase(0, 1);
         if (line.empty()) {
           bodyMode = true;
+          headBound.End();
+          if (Lines.empty() || ReaderStatus != 0) return true;
+          remaining = BodyToRead(getMark, announced);
           if (ReaderStatus != 0) return true;
-          // A GET body is never read, as on plain connections.
-          if (!getMark) takeBody(pending);
+          takeBody(pending);
           pending.clear();
-        } else {
-          if (Lines.empty())
-            getMark = IsGetRequest(line);
-          else if (!getMark && PosText("CONTENT-LENGTH: ", line) > 0)
-            NoteContentLength(line, getMark, remaining);
-          Lines.push_back(line);
-          if (Lines.size() > kMaxRequestLines) {
-            if (ReaderStatus == 0) ReaderStatus = 400;
-            CloseAfterReply = true;
-            return true;
-          }
+        } else if (!TakeHeadLine(line, getMark, announced)) {
+          return true;
         }
         if (Terminated()) return true;
       }
@@ -460,8 +588,9 @@ std::unique_ptr<THTTPReply> TSvrHttpThread::GatewayReply(const std::string& appl
 
 std::unique_ptr<THTTPReply> TSvrHttpThread::ChooseReply() {
   for (const std::string& line : Lines) Header.ParseLine(line);
-  Header.RequestLine = Lines.front();
-  ParseRequestLine(Lines.front(), Method, Url);
+  // A refused request line leaves no lines, and nothing of it is kept.
+  Header.RequestLine = Lines.empty() ? std::string() : Lines.front();
+  ParseRequestLine(Header.RequestLine, Method, Url);
 
   // A URL that cannot be decoded (a plain "?" makes it fail) stays as it came.
   const bool decoded = !Url.empty() && PercentDecode(Url, true);
@@ -514,7 +643,8 @@ std::unique_ptr<THTTPReply> TSvrHttpThread::ChooseReply() {
 }
 
 void TSvrHttpThread::HandleRequest() {
-  if (Lines.empty()) return;
+  // No lines and no refusal: the client sent an empty line first.
+  if (Lines.empty() && ReaderStatus == 0) return;
   std::unique_ptr<THTTPReply> reply = ChooseReply();
   int16_t code = 200;
   std::string text;
@@ -524,6 +654,9 @@ void TSvrHttpThread::HandleRequest() {
   }
   HoldSegments(*Socket, true);
   reply->SendHeader();
+  // Without a length the client can tell the end of the body only by the
+  // connection's end (error pages are sent so).
+  if (reply->Response().Get(rsContentLength).empty()) CloseAfterReply = true;
   LogAccess(PeerAddr, Header.Get(rqHost), Header.UserName, Header.RequestLine,
             reply->Response().StatusCode, reply->Response().Get(rsContentLength),
             Header.Get(rqReferer), Header.Get(rqUserAgent));

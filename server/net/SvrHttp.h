@@ -18,6 +18,13 @@ class TSvrSetupHolder;
 // Each header line must arrive within this time; it is also the idle time
 // allowed between two requests of a kept-alive connection.
 constexpr int kHeaderLineTimeoutSeconds = 15;
+// The whole head of a request (its request line and every header line) must
+// arrive within this time, the wait for its first line included. The line
+// wait alone would let a client that sends a line every 14 s hold the
+// connection for an hour over the 255 lines allowed; twice the line wait
+// still leaves a request line that takes its full time as long again for
+// the rest.
+constexpr int kRequestHeadTimeoutSeconds = 2 * kHeaderLineTimeoutSeconds;
 // A request body that sends nothing for this long ends the connection, so a
 // stalled upload cannot hold a thread and a socket for ever.
 constexpr int kBodyIdleTimeoutSeconds = 15;
@@ -32,7 +39,35 @@ constexpr std::size_t kMaxRequestLines = 255;
 // above any form post and leaves room for real file uploads, while one
 // request still cannot make the server hold an unbounded amount.
 constexpr long long kMaxRequestBodyBytes = 64LL * 1024 * 1024;
+// All request bodies held in memory at once, by every connection together.
+// Connections are not limited in number, so without a budget a few dozen
+// clients announcing the largest body each could exhaust the memory of the
+// machine. 256 MiB lets four bodies of the largest size, or thousands of
+// form posts, be held at once, and keeps the total a small server can be
+// made to hold well below its memory.
+constexpr long long kRequestBodyBudgetBytes = 256LL * 1024 * 1024;
 
+// The budget in force (tests make it small) and the part of it held now.
+extern std::atomic<long long> RequestBodyBudgetBytes;  // kRequestBodyBudgetBytes
+extern std::atomic<long long> RequestBodyBytesHeld;
+
+// A connection's share of the body budget, held while its request's body
+// is in memory and given back when the next request starts or the
+// connection ends.
+class TBodyReservation {
+ public:
+  TBodyReservation() = default;
+  ~TBodyReservation() { Release(); }
+  TBodyReservation(const TBodyReservation&) = delete;
+  TBodyReservation& operator=(const TBodyReservation&) = delete;
+  // Takes the bytes from the budget; false, taking nothing, when they do
+  // not fit beside what the other connections hold.
+  bool Take(long long bytes);
+  void Release();
+
+ private:
+  long long Bytes = 0;
+};
 class TSvrHttpThread {
  public:
   // Raises ActiveConnections; runs in the listener's thread.
@@ -66,21 +101,38 @@ class TSvrHttpThread {
   TRequestHeader Header;
   TMemoryStream Body;
 
-  // The time-outs of the plain reader (tests shorten them).
+  // The time-outs of the readers (tests shorten them); the head bound is
+  // kept by both, the other two by the plain reader.
   int LineTimeoutSeconds = kHeaderLineTimeoutSeconds;
   int BodyIdleSeconds = kBodyIdleTimeoutSeconds;
+  int HeadTimeoutSeconds = kRequestHeadTimeoutSeconds;
   // The settings current when the listener took the connection. A restart
   // frees them only after the listener has stopped, so a connection it took
   // is served with them even when its thread starts after the free.
   std::shared_ptr<TSvrSetupHolder> StartSettings;
-  // Set by a reader that refuses the request (400, 413); 0 otherwise.
+  // Set by a reader that refuses the request (400, 413, 501, 503); 0
+  // otherwise. A refused request's body is never read.
   uint16_t ReaderStatus = 0;
   // The connection ends after the current reply.
   bool CloseAfterReply = false;
 
  private:
+  // What the header lines of the request being read say about its body.
+  struct TBodyAnnouncement {
+    bool LengthSeen = false;
+    long long Length = 0;
+  };
+
   void Serve();
-  void NoteContentLength(const std::string& line, bool getMark, long long& remaining);
+  // Both readers: a new request, a received head line, and the end of the
+  // head, which tells how many body bytes are to be read (0 for none).
+  void StartRequest();
+  bool TakeHeadLine(const std::string& line, bool& getMark, TBodyAnnouncement& body);
+  void NoteHeaderLine(const std::string& line, TBodyAnnouncement& body);
+  long long BodyToRead(bool getMark, const TBodyAnnouncement& body);
+  // Refuses the request with the code (the first refusal stands) and ends
+  // the connection after the reply.
+  void Refuse(uint16_t code);
   std::unique_ptr<THTTPReply> ChooseReply();
   std::unique_ptr<THTTPReply> ErrorReply(uint16_t code, const std::string& text);
   std::unique_ptr<THTTPReply> GatewayReply(const std::string& application,
@@ -89,4 +141,5 @@ class TSvrHttpThread {
                                            const std::string& requested);
 
   std::atomic<bool> TerminateRequested{false};
+  TBodyReservation BodyShare;
 };

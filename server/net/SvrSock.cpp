@@ -133,26 +133,43 @@ void TSvrSocket::Attach(int handle, bool blocking) {
 }
 
 int TSvrSocket::WriteAll(const void* bytes, int length) {
-  int result;
+  const char* next = static_cast<const char*>(bytes);
+  int sent = 0;
   for (;;) {
-    result = WriteBuf(bytes, length);
+    const int result = WriteBuf(next + sent, length - sent);
     LastError = result == -1 ? LastSocketError() : 0;
-    if (result != -1 || LastError != WSAEWOULDBLOCK) break;
-    if (Blocking) {
-      // A blocking socket only reports would-block when its send time-out
-      // ran out: the peer has stopped reading, so the connection is given up.
-      LastError = WSAETIMEDOUT;
-      Close();
-      break;
+    if (result > 0) {
+      // A send may take fewer bytes than asked (its time-out ran out part of
+      // the way, or a signal came): the rest goes before anything else does.
+      sent += result;
+      if (sent < length) continue;
+      LastResult = sent;
+      return sent;
     }
-    // The same bytes go again once there is room; waiting for it instead of
-    // spinning keeps a slow reader from costing a whole core.
-    pollfd waiting{Handle, POLLOUT, 0};
-    ::poll(&waiting, 1, kPollPauseMs);
+    if (result == 0) {
+      LastResult = 0;
+      Close();
+      return sent;
+    }
+    if (LastError == WSAEINTR) continue;
+    if (LastError == WSAEWOULDBLOCK && !Blocking) {
+      // The same bytes go again once there is room; waiting for it instead
+      // of spinning keeps a slow reader from costing a whole core.
+      pollfd waiting{Handle, POLLOUT, 0};
+      ::poll(&waiting, 1, kPollPauseMs);
+      continue;
+    }
+    // A blocking socket only reports would-block when its send time-out ran
+    // out: the peer has stopped reading. That, or a broken connection, ends
+    // it here: a later block written after this one would leave a hole in
+    // what the client receives.
+    if (LastError == WSAEWOULDBLOCK) LastError = WSAETIMEDOUT;
+    const int32_t error = LastError;
+    Close();
+    LastError = error;
+    LastResult = -1;
+    return -1;
   }
-  LastResult = result;
-  if (result == 0) Close();
-  return result;
 }
 
 void TSvrSocket::SendString(const std::string& text) {
@@ -188,8 +205,9 @@ void TSvrSocket::SendStream(TMemoryStream& stream) {
   } while (count == static_cast<std::size_t>(kSendBlockSize));
 }
 
-std::string TSvrSocket::ReceiveChunk() {
-  LastResult = ReadBuf(Buffer, kSocketReadSize, 0);
+std::string TSvrSocket::ReceiveChunk(int most) {
+  if (most < 1 || most > kSocketReadSize) most = kSocketReadSize;
+  LastResult = ReadBuf(Buffer, most, 0);
   if (LastResult > 0) return std::string(reinterpret_cast<char*>(Buffer), LastResult);
   LastError = LastResult == -1 ? LastSocketError() : 0;
   bool wouldBlock = LastResult == -1 && LastError == WSAEWOULDBLOCK && !Blocking;

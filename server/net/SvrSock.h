@@ -54,7 +54,9 @@ class TSvrSocket {
   void SendLine(const std::string& text);
   void SendFile(const std::string& fileName);
   void SendStream(TMemoryStream& stream);
-  std::string ReceiveChunk();
+  // Reads at most `most` bytes (never more than kSocketReadSize), so that a
+  // body is taken to its announced end and not a byte beyond it.
+  std::string ReceiveChunk(int most = kSocketReadSize);
   bool ReadLinePart(std::string& text);
   bool ReadLine(std::string& text, int timeoutSeconds);
   // Waits up to timeoutMs for data (or the peer's close) to be readable;
@@ -78,7 +80,9 @@ class TSvrSocket {
   int32_t LastResult = 0;
 
  protected:
-  // Sends with the would-block retry; closes on a zero result.
+  // Sends all the bytes, with the would-block retry; closes on a zero
+  // result and on any failure, so that nothing is written after a part that
+  // did not go. Returns the count sent, 0 or -1.
   int WriteAll(const void* bytes, int length);
   // Takes one LF if it is the next byte waiting: the end of a line whose CR
   // came in an earlier segment.

@@ -5,9 +5,12 @@
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +22,7 @@
 
 std::atomic<int> TlsReadTimeoutSeconds{kTlsReadTimeoutSeconds};
 std::atomic<int> TlsWriteTimeoutSeconds{kTlsWriteTimeoutSeconds};
+std::atomic<int> TlsHandshakeTimeoutSeconds{kTlsHandshakeTimeoutSeconds};
 
 namespace {
 
@@ -80,6 +84,26 @@ void SetTimeout(int handle, int option, int seconds) {
   limit.tv_sec = seconds;
   setsockopt(handle, SOL_SOCKET, option, &limit, sizeof limit);
 }
+
+// Switches a descriptor to non-blocking for the life of the object. The
+// errno of the TLS call made meanwhile survives the switch back.
+class TNonBlockingHandle {
+ public:
+  explicit TNonBlockingHandle(int handle) : Handle(handle), Flags(::fcntl(handle, F_GETFL)) {
+    if (Flags != -1) ::fcntl(Handle, F_SETFL, Flags | O_NONBLOCK);
+  }
+  ~TNonBlockingHandle() {
+    const int saved = errno;
+    if (Flags != -1) ::fcntl(Handle, F_SETFL, Flags);
+    errno = saved;
+  }
+  TNonBlockingHandle(const TNonBlockingHandle&) = delete;
+  TNonBlockingHandle& operator=(const TNonBlockingHandle&) = delete;
+
+ private:
+  int Handle;
+  int Flags;
+};
 
 }  // namespace
 
@@ -175,10 +199,41 @@ bool TSSLSocket::Prepare() {
 
 bool TSSLSocket::Handshake() {
   if (!Ssl) return false;
-  bool accepted = SSL_accept(Ssl) > 0;
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::seconds(TlsHandshakeTimeoutSeconds.load());
+  bool accepted = CallBefore([this] { return SSL_accept(Ssl); }, deadline) > 0;
   ERR_clear_error();
   if (!accepted) Broken = true;
   return accepted;
+}
+
+int TSSLSocket::CallBefore(const std::function<int()>& call,
+                           std::chrono::steady_clock::time_point deadline) {
+  TNonBlockingHandle nonBlocking(Handle);
+  for (;;) {
+    const int result = call();
+    if (result > 0) return result;
+    const int error = SSL_get_error(Ssl, result);
+    if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE)
+      return Failure(result, false);
+    ERR_clear_error();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    const long long idleMs = TlsReadTimeoutSeconds.load() * 1000LL;
+    int ready = 0;
+    if (left.count() > 0) {
+      pollfd waiting{Handle, static_cast<short>(error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT),
+                     0};
+      ready = ::poll(&waiting, 1, static_cast<int>(std::min<long long>(left.count(), idleMs)));
+      if (ready == -1 && errno == EINTR) continue;
+    }
+    if (ready <= 0) {
+      // Silent too long, or out of time: the connection is given up.
+      Broken = true;
+      errno = ready == 0 ? ETIMEDOUT : errno;
+      return -1;
+    }
+  }
 }
 
 int TSSLSocket::Failure(int result, bool writing) {
@@ -229,6 +284,8 @@ int TSSLSocket::ReadBuf(void* buffer, int size, int) {
     errno = Ssl ? ECONNRESET : ENOTCONN;
     return -1;
   }
+  if (ReadDeadline != std::chrono::steady_clock::time_point{})
+    return CallBefore([&] { return SSL_read(Ssl, buffer, size); }, ReadDeadline);
   int read = SSL_read(Ssl, buffer, size);
   return read > 0 ? read : Failure(read, false);
 }

@@ -4,6 +4,8 @@
 // TLS port.
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <string>
 
 #include "server/net/SvrSock.h"
@@ -15,12 +17,17 @@ struct ssl_st;
 constexpr int kTlsReadTimeoutSeconds = 15;
 // A peer that stops reading what we send is given longer, for slow links.
 constexpr int kTlsWriteTimeoutSeconds = 60;
+// The whole handshake must be done within this time. The read time-out
+// alone would let a client that sends its hello a byte every 14 s hold the
+// connection for an hour; a real handshake is a few small records each way.
+constexpr int kTlsHandshakeTimeoutSeconds = 15;
 // The most of ".rnd" that seeds the random generator.
 constexpr int kRandomSeedMaxBytes = 1048576;
 
 // The time-outs a TLS socket takes when it is prepared (tests shorten them).
 extern std::atomic<int> TlsReadTimeoutSeconds;   // kTlsReadTimeoutSeconds
 extern std::atomic<int> TlsWriteTimeoutSeconds;  // kTlsWriteTimeoutSeconds
+extern std::atomic<int> TlsHandshakeTimeoutSeconds;  // kTlsHandshakeTimeoutSeconds
 
 // Result of the set-up: empty when the context is ready, else the message
 // that ends the program ("Unable to set certificate file " + path, ...).
@@ -39,11 +46,22 @@ class TSSLSocket : public TSvrSocket {
   int WriteBuf(const void* bytes, int length) override;
   int ReadBuf(void* buffer, int size, int flags) override;
 
+  // Reads fail as timed out once this point in time has passed, however
+  // the peer spreads its bytes; a default value (no deadline) leaves every
+  // read only the read time-out.
+  void SetReadDeadline(std::chrono::steady_clock::time_point deadline) { ReadDeadline = deadline; }
+
  private:
+  // Runs a TLS call with the socket switched to non-blocking, waiting for
+  // the socket between tries: a blocking call would wait the full read
+  // time-out again for every byte that trickles in. Gives up when the
+  // peer stays silent for the read time-out or the deadline passes.
+  int CallBefore(const std::function<int()>& call, std::chrono::steady_clock::time_point deadline);
   // A failed or timed-out TLS call leaves the connection unusable: later
   // calls fail at once instead of waiting on the peer again.
   int Failure(int result, bool writing);
 
   ssl_st* Ssl = nullptr;
   bool Broken = false;
+  std::chrono::steady_clock::time_point ReadDeadline{};
 };

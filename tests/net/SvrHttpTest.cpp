@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -44,6 +45,7 @@ class ConnectionThread : public ::testing::Test {
   void TearDown() override {
     Settings().AliasTable.clear();
     Settings().KeepAlive = false;
+    RequestBodyBudgetBytes = kRequestBodyBudgetBytes;
   }
 
   struct TResult {
@@ -239,6 +241,108 @@ TEST_F(ConnectionThread, KeepAliveServesSeveralRequestsWhenSwitchedOn) {
   EXPECT_EQ(r.UserName, "") << "the second request named no user";
   Settings().KeepAlive = false;
   EXPECT_EQ(count(Serve({keep, keep}).Answer), 1) << "keep-alive switched off";
+}
+
+TEST_F(ConnectionThread, ControlBytesInHeadLinesGet400AndEndTheConnection) {
+  Settings().KeepAlive = true;
+  const std::string nul(1, '\0');
+  const std::string next = "GET /a.txt HTTP/1.0\r\n\r\n";
+  for (const std::string& bad : std::vector<std::string>{
+           "GET /a.txt HTTP/1.0\r\nUser-Agent: x" + nul + "PERL5OPT=-d\r\n",
+        "GET /a.txt HTTP/1.0\r\nX-A: lone\rcarriage\r\n", "GET /a.txt HTTP/1.0\r\nX-A: \x7f\r\n",
+        "GET /a.txt\x01 HTTP/1.0\r\n", "GET /a.txt HTTP/1.0\r\nX-A: a\nb\r\n"}) {
+    TResult r = Serve({bad + "Connection: Keep-Alive\r\n\r\n" + next});
+    EXPECT_EQ(StatusLine(r.Answer).substr(0, 12), "HTTP/1.0 400") << r.Answer;
+    EXPECT_EQ(r.Answer.find("HTTP/1.0", 1), std::string::npos) << "answered after the refusal";
+  }
+  // Tabs and the letters of Windows-1250 are text.
+  EXPECT_EQ(StatusLine(Get("GET /a.txt HTTP/1.0\r\nUser-Agent:\tP\xf8\xedli\x9a\r\n\r\n")),
+            "HTTP/1.0 200 OK");
+}
+
+TEST_F(ConnectionThread, OnlyTheContentLengthHeaderFramesTheBody) {
+  TResult r = Serve({"POST /a.txt HTTP/1.0\r\nContent-Length: 2\r\nX-Content-Length: 200\r\n"
+                     "User-Agent: Content-Length: 9\r\n\r\nab"});
+  EXPECT_EQ(r.Body, "ab");
+  EXPECT_EQ(StatusLine(r.Answer), "HTTP/1.0 200 OK") << r.Answer;
+  r = Serve({"POST /a.txt HTTP/1.0\r\ncontent-length:3\r\nContent-Length: 3\r\n\r\nxyz"});
+  EXPECT_EQ(r.Body, "xyz") << "any letter case, and the same length twice";
+
+  auto status = [&](const std::string& head) {
+    TResult refused = Serve({head + "\r\nbody"});
+    EXPECT_EQ(refused.Body, "") << head;
+    return StatusLine(refused.Answer).substr(0, 12);
+  };
+  EXPECT_EQ(status("POST /a.txt HTTP/1.0\r\nContent-Length: 4\r\nContent-Length: 40\r\n"),
+            "HTTP/1.0 400");
+  EXPECT_EQ(status("POST /a.txt HTTP/1.0\r\nContent-Length : 4\r\n"), "HTTP/1.0 400");
+  EXPECT_EQ(status("POST /a.txt HTTP/1.0\r\nTransfer-Encoding: chunked\r\nContent-Length: 4\r\n"),
+            "HTTP/1.0 501");
+  EXPECT_EQ(status("GET /a.txt HTTP/1.0\r\ntransfer-encoding: identity\r\n"), "HTTP/1.0 501");
+}
+
+TEST_F(ConnectionThread, KeptAliveConnectionsNeverReadABodyAsARequest) {
+  Settings().KeepAlive = true;
+  const std::string keep = "Connection: Keep-Alive\r\n";
+  const std::string second = "GET /sub/ HTTP/1.0\r\n\r\n";
+  // A GET body is not read, so the connection ends after its reply.
+  TResult r = Serve({"GET /a.txt HTTP/1.0\r\n" + keep + "Content-Length: 23\r\n\r\n" + second});
+  EXPECT_EQ(r.Answer.find("HTTP/1.0", 1), std::string::npos) << r.Answer;
+  EXPECT_EQ(r.Answer.find("<p>index</p>"), std::string::npos) << "the body was served as a request";
+  // A POST body is read to its announced end, and not a byte further.
+  r = Serve({"POST /a.txt HTTP/1.0\r\n" + keep + "Content-Length: 5\r\n\r\nabcde" + second});
+  EXPECT_NE(r.Answer.find("<p>index</p>"), std::string::npos) << r.Answer;
+  // An error page has no length: only the connection's end tells where it ends.
+  r = Serve({"GET /missing.txt HTTP/1.0\r\n" + keep + "\r\n" + second});
+  EXPECT_EQ(StatusLine(r.Answer).substr(0, 12), "HTTP/1.0 404");
+  EXPECT_EQ(r.Answer.find("<p>index</p>"), std::string::npos) << r.Answer;
+}
+
+TEST_F(ConnectionThread, HeadDribbledALineAtATimeIsCutAtTheHeadBound) {
+  nettest::TLoopbackPair pair;
+  auto connection = std::make_unique<TSvrHttpThread>(pair.Server, false, 9);
+  connection->LineTimeoutSeconds = 2;  // every line below comes well within it
+  connection->HeadTimeoutSeconds = 3;
+  std::thread runner([&] { connection->Execute(); });
+  constexpr int kLines = 12;  // a line a second: four times the head bound
+  int sent = 0;
+  bool closed = false;
+  tovktest::SendAll(pair.Client, "GET /a.txt HTTP/1.0\r\n");
+  for (; sent < kLines && !closed; ++sent) {
+    closed = pair.ServerClosed(1000);
+    if (!closed) tovktest::SendAll(pair.Client, "X-Slow: " + std::to_string(sent) + "\r\n");
+  }
+  runner.join();
+  EXPECT_TRUE(closed) << "still connected after " << sent << " lines";
+  EXPECT_LT(sent, kLines / 2);
+}
+
+TEST_F(ConnectionThread, BodiesOfAllConnectionsShareOneBudget) {
+  RequestBodyBudgetBytes = 10;
+  const long long heldBefore = RequestBodyBytesHeld.load();
+  // One connection holds 8 of the 10 bytes while its body is on its way.
+  nettest::TLoopbackPair pair;
+  auto holder = std::make_unique<TSvrHttpThread>(pair.Server, false, 10);
+  holder->BodyIdleSeconds = 10;
+  std::thread runner([&] { holder->Execute(); });
+  tovktest::SendAll(pair.Client, "POST /a.txt HTTP/1.0\r\nContent-Length: 8\r\n\r\nabc");
+  for (int i = 0; i < 200 && RequestBodyBytesHeld.load() == heldBefore; ++i)
+    std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(RequestBodyBytesHeld.load(), heldBefore + 8);
+
+  TResult r = Serve({"POST /a.txt HTTP/1.0\r\nContent-Length: 5\r\n\r\n12345"});
+  EXPECT_EQ(StatusLine(r.Answer).substr(0, 12), "HTTP/1.0 503") << r.Answer;
+  EXPECT_EQ(r.Body, "") << "a refused body is not read";
+  r = Serve({"POST /a.txt HTTP/1.0\r\nContent-Length: 2\r\n\r\n12"});
+  EXPECT_EQ(StatusLine(r.Answer), "HTTP/1.0 200 OK") << "what is left of the budget is used";
+
+  tovktest::SendAll(pair.Client, "defgh");
+  EXPECT_EQ(StatusLine(tovktest::ReceiveAll(pair.Client, 10s)), "HTTP/1.0 200 OK");
+  runner.join();
+  EXPECT_EQ(holder->Body.Bytes(), "abcdefgh");
+  EXPECT_EQ(RequestBodyBytesHeld.load(), heldBefore) << "the share goes back with the connection";
+  r = Serve({"POST /a.txt HTTP/1.0\r\nContent-Length: 6\r\n\r\n123456"});
+  EXPECT_EQ(StatusLine(r.Answer), "HTTP/1.0 200 OK");
 }
 
 TEST(ConnectionSpawn, ThreadServesAndFreesItself) {

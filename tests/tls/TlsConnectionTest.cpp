@@ -52,6 +52,7 @@ class TlsConnection : public ::testing::Test {
     Settings().KeepAlive = false;
     TlsReadTimeoutSeconds = kTlsReadTimeoutSeconds;
     TlsWriteTimeoutSeconds = kTlsWriteTimeoutSeconds;
+    TlsHandshakeTimeoutSeconds = kTlsHandshakeTimeoutSeconds;
   }
 
   // Serves one TLS connection in a thread while `client` talks to it, and
@@ -63,9 +64,10 @@ class TlsConnection : public ::testing::Test {
     std::string UserAgent;
   };
   TServed Serve(const std::function<std::string(tlstest::TTlsClient&, int fd)>& client,
-                tlstest::TSocketPair& pair) {
+                tlstest::TSocketPair& pair, int headTimeoutSeconds = kRequestHeadTimeoutSeconds) {
     const uint16_t before = ActiveConnections.load();
     auto connection = std::make_unique<TSvrHttpThread>(pair.Server, true, 4);
+    connection->HeadTimeoutSeconds = headTimeoutSeconds;
     auto done = std::async(std::launch::async, [&] { connection->Execute(); });
     TServed served;
     {
@@ -180,6 +182,54 @@ TEST_F(TlsConnection, ASilentClientIsDisconnectedWithoutAReply) {
         },
         pair);
     EXPECT_EQ(served.Answer, "") << "sent: " << sent;
+  }
+}
+
+TEST_F(TlsConnection, ControlBytesInAHeadLineGet400) {
+  TServed served =
+      Exchange({"GET /a.txt HTTP/1.0\r\nUser-Agent: x" + std::string(1, '\0') + "y\r\n\r\n"});
+  EXPECT_EQ(served.Answer.rfind("HTTP/1.0 400", 0), 0u) << served.Answer;
+  EXPECT_EQ(served.UserAgent, "");
+}
+
+TEST_F(TlsConnection, HandshakeAndHeadTrickledInAreCutAtTheirBounds) {
+  TlsHandshakeTimeoutSeconds = 2;
+  constexpr int kHeadSeconds = 2;
+  constexpr int kPieces = 40;  // one every 300 ms: six times either bound
+  // Sends a piece at a time until a send fails, the server having closed;
+  // the number sent.
+  auto trickle = [](const std::function<bool(const std::string&)>& send,
+                    const std::string& piece) {
+    int sent = 0;
+    for (; sent < kPieces && send(piece); ++sent) std::this_thread::sleep_for(300ms);
+    return sent;
+  };
+  int sent = 0;
+  {
+    // A record header announcing a large handshake record, then its bytes
+    // one at a time, each well within the read time-out.
+    tlstest::TSocketPair pair;
+    Serve(
+        [&](tlstest::TTlsClient&, int fd) {
+          tovktest::SendAll(fd, std::string("\x16\x03\x01\x40\x00", 5));
+          sent = trickle([fd](const std::string& b) { return tovktest::SendAll(fd, b); }, "A");
+          return std::string();
+        },
+        pair);
+    EXPECT_LT(sent, kPieces / 2) << "the handshake was not cut";
+  }
+  {
+    tlstest::TSocketPair pair;
+    TServed served = Serve(
+        [&](tlstest::TTlsClient& tls, int) {
+          if (!tls.Handshake()) return std::string("no handshake");
+          tls.Send("GET /a.txt HTTP/1.0\r\n");
+          sent = trickle([&tls](const std::string& b) { return tls.Send(b); }, "X-Slow: 1\r\n");
+          return tls.ReceiveAll(1s);
+        },
+        pair, kHeadSeconds);
+    EXPECT_LT(sent, kPieces / 2) << "the head was not cut";
+    EXPECT_EQ(served.Answer, "");
   }
 }
 
