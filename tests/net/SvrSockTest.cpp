@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 
@@ -249,6 +250,48 @@ TEST(SvrSockBlocking, ModeFollowsTheFlagOnlyWhenConnected) {
 }  // namespace
 
 namespace {
+
+// Sends that take at most 100 bytes each, as a send whose time-out runs
+// out part of the way does, and that time out for good after a number of
+// calls; what went out is kept.
+struct TShortWrites : TSvrSocket {
+  int CallsLeft = 1 << 20;
+  std::string Out;
+  int WriteBuf(const void* bytes, int length) override {
+    if (CallsLeft-- <= 0) {
+      errno = EAGAIN;
+      return -1;
+    }
+    const int taken = std::min(length, 100);
+    Out.append(static_cast<const char*>(bytes), static_cast<std::size_t>(taken));
+    return taken;
+  }
+};
+
+TEST(SvrSockSend, ShortSendsGoOnWithTheRestAndAFailedOneEndsTheConnection) {
+  std::string bytes(5000, 0);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>('a' + i % 26);
+  TMemoryStream stream;
+  stream.Write(bytes);
+  TLoopbackPair pair;
+  TShortWrites whole;
+  whole.Attach(pair.Server, true);
+  whole.SendStream(stream);
+  EXPECT_EQ(whole.Out, bytes);
+  EXPECT_TRUE(whole.Connected);
+
+  TLoopbackPair other;
+  TShortWrites stalled;
+  stalled.CallsLeft = 15;
+  stalled.Attach(other.Server, true);
+  stalled.SendStream(stream);
+  // Eleven calls for the first block of 1024 bytes, four of 100 bytes for
+  // the second; then nothing.
+  EXPECT_EQ(stalled.Out, bytes.substr(0, 1424)) << "a later block went after one that did not";
+  EXPECT_FALSE(stalled.Connected);
+  EXPECT_EQ(stalled.LastError, WSAETIMEDOUT);
+  whole.Close();
+}
 
 TEST(SvrSockSend, PeerThatNeverReadsEndsTheSendAfterItsTimeOut) {
   TAttached c;

@@ -54,6 +54,25 @@ TEST_F(RequestsServer, KeepAliveServesSeveralRepliesWhenSwitchedOn) {
   std::string answers = ThreeOnOneConnection();
   EXPECT_EQ(CountOf(answers, "HTTP/1.0 200 OK\r\n"), 3) << answers;
   EXPECT_EQ(CountOf(answers, "Connection: Keep-Alive\r\n"), 2) << answers;
+
+  // Bytes the server does not read as a body are never read as a request.
+  const std::string hidden = "GET /private/ HTTP/1.0\r\n\r\n";
+  answers = tovktest::HttpExchange(
+      Server.Port(),
+      "GET /a.txt HTTP/1.0\r\nConnection: keep-alive\r\nContent-Length: " +
+          std::to_string(hidden.size()) + "\r\n\r\n" + hidden,
+      20s);
+  EXPECT_EQ(CountOf(answers, "HTTP/1.0 "), 1) << answers;
+  answers = tovktest::HttpExchange(
+      Server.Port(),
+      "POST /a.txt HTTP/1.0\r\nConnection: keep-alive\r\nX-Content-Length: 99\r\n"
+      "Transfer-Encoding: chunked\r\n\r\n1a\r\n" + hidden + "\r\n0\r\n\r\n",
+      20s);
+  EXPECT_EQ(answers.rfind("HTTP/1.0 501", 0), 0u) << answers;
+  EXPECT_EQ(CountOf(answers, "HTTP/1.0 "), 1) << answers;
+  answers = tovktest::HttpExchange(
+      Server.Port(), std::string("GET /a.txt HTTP/1.0\r\nUser-Agent: a\0b\r\n\r\n", 40), 20s);
+  EXPECT_EQ(answers.rfind("HTTP/1.0 400", 0), 0u) << answers;
 }
 
 TEST_F(RequestsServer, KeepAliveOffGivesOneReplyAConnection) {
