@@ -239,6 +239,12 @@ TEST_F(ConnectionThread, KeepAliveServesSeveralRequestsWhenSwitchedOn) {
                      "GET /a.txt HTTP/1.0\r\n\r\n"});
   EXPECT_EQ(count(r.Answer), 2);
   EXPECT_EQ(r.UserName, "") << "the second request named no user";
+  EXPECT_EQ(count(Serve({"GET /a.txt HTTP/1.0\r\nUser-Agent: Connection: close\r\n"
+                         "Connection: Keep-Alive\r\n\r\n",
+                         keep})
+                      .Answer),
+            2)
+      << "only the Connection header closes";
   Settings().KeepAlive = false;
   EXPECT_EQ(count(Serve({keep, keep}).Answer), 1) << "keep-alive switched off";
 }
