@@ -12,6 +12,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -88,6 +89,21 @@ bool Drain(TRefusal& refusal) {
 void Forget(std::size_t count) {
   std::lock_guard<std::mutex> guard(Lock);
   Pending -= count;
+}
+
+// The 503 answer, header and built-in page, as it goes on the wire.
+std::string RefusalAnswer() {
+  // The built-in page only: a custom error page may run a program, which
+  // is just what an overloaded server cannot afford for a connection it
+  // does not serve. A holder of its own has no custom pages.
+  TSettingsPin noCustomPages(std::make_shared<TSvrSetupHolder>());
+  TRequestHeader header;
+  TMemoryStream body;
+  TCaptureSocket capture;
+  THTTPErrReply reply(header, false, nullptr, "", kRefusalStatus, capture, body);
+  reply.SendHeader();
+  reply.SendBody();
+  return capture.Written;
 }
 
 // Takes new connections, or ends the thread (false) when there is nothing
@@ -181,18 +197,4 @@ void StopRefusals() {
   Dropping = true;
   Finished.wait_for(lock, kStopWait, [] { return !ThreadRunning; });
   Dropping = false;
-}
-
-std::string RefusalAnswer() {
-  // The built-in page only: a custom error page may run a program, which
-  // is just what an overloaded server cannot afford for a connection it
-  // does not serve. A holder of its own has no custom pages.
-  TSettingsPin noCustomPages(std::make_shared<TSvrSetupHolder>());
-  TRequestHeader header;
-  TMemoryStream body;
-  TCaptureSocket capture;
-  THTTPErrReply reply(header, false, nullptr, "", kRefusalStatus, capture, body);
-  reply.SendHeader();
-  reply.SendBody();
-  return capture.Written;
 }

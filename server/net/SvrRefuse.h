@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstddef>
-#include <string>
 
 // Refused connections being answered at once; more are closed unanswered.
 // Each holds a descriptor from the reserve, so this stays well inside it.
@@ -20,5 +19,3 @@ constexpr auto kRefusalLinger = std::chrono::seconds(2);
 void RefuseConnection(int handle);
 // Closes every refused connection still pending and waits for the thread.
 void StopRefusals();
-// The 503 answer, header and built-in page, as it goes on the wire.
-std::string RefusalAnswer();
