@@ -18,14 +18,16 @@ long AsCount(rlim_t value) {
 
 }  // namespace
 
-long RaiseDescriptorLimit() {
+long RaiseDescriptorLimit(long useful) {
   rlimit limit{};
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return kUnlimitedDescriptors;
-  if (limit.rlim_cur != limit.rlim_max) {
+  rlim_t target = limit.rlim_max;
+  if (useful > 0 && static_cast<rlim_t>(useful) < target) target = static_cast<rlim_t>(useful);
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < target) {
     rlimit raised = limit;
-    raised.rlim_cur = limit.rlim_max;
-    // Some systems refuse an unlimited soft limit for descriptors; the old
-    // limit then stays in force.
+    raised.rlim_cur = target;
+    // Refused (a hard limit above what the kernel allows a process): the
+    // old limit stays in force.
     if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
   }
   return AsCount(limit.rlim_cur);

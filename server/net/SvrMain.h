@@ -47,6 +47,12 @@ constexpr long kDescriptorsPerConnection = 2;
 // ActiveConnections is 16-bit: above this the count would wrap.
 constexpr uint32_t kMaxCountableConnections = UINT16_MAX;
 
+// No bound can use more descriptors than this; the limit is raised no
+// further (children inherit it, and some programs walk every descriptor
+// number up to it).
+constexpr long kMostUsefulDescriptors =
+    kReservedDescriptors + kDescriptorsPerConnection * static_cast<long>(kMaxCountableConnections);
+
 // How many connections may be served at once with this many descriptors;
 // a connection above it is answered 503 and closed. At least one, so that
 // even a tiny limit serves someone.

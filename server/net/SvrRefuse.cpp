@@ -128,6 +128,7 @@ bool TakeWaiting(std::vector<TRefusal>& open) {
     fresh.assign(Waiting.begin(), Waiting.end());
     Waiting.clear();
   }
+  if (fresh.empty()) return true;
   std::string answer;
   try {
     answer = RefusalAnswer();

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/ResourceLimits.h"
 #include "server/net/SvrSock.h"
 #include "server/reply/SvrSetupHolder.h"
 #include "tests/support/TestSupport.h"
@@ -97,6 +98,17 @@ class LoweredDescriptorLimit {
  private:
   rlimit Saved{};
 };
+
+TEST(Listeners, DescriptorLimitIsRaisedAsFarAsItIsUseful) {
+  rlimit now{};
+  getrlimit(RLIMIT_NOFILE, &now);
+  ASSERT_GE(now.rlim_max, 300u) << "the test needs a hard limit of 300";
+  LoweredDescriptorLimit limit(200);
+  ASSERT_TRUE(limit.Ok);
+  EXPECT_EQ(RaiseDescriptorLimit(300), 300);
+  EXPECT_EQ(DescriptorLimit(), 300);
+  EXPECT_EQ(RaiseDescriptorLimit(250), 300) << "never lowered";
+}
 
 bool WaitForLiveConnections(uint32_t count) {
   for (int i = 0; i < 3000 && LiveConnections() != count; ++i) std::this_thread::sleep_for(10ms);
