@@ -74,9 +74,9 @@ bool ConcernsOneConnection(int32_t error) {
 
 class TServerThread;
 
-// Everything below is under ListenerLock. The listener of each kind (plain,
-// TLS) that StartListeners works with sits in its slot: running, or kept by
-// a restart. LiveListeners lists the threads not yet finished; each owns
+// The listeners' shared state, under ListenerLock. The listener of each
+// kind (plain, TLS) that StartListeners works with sits in its slot:
+// running, or kept by a restart. LiveListeners lists the threads not yet finished; each owns
 // its object and takes itself off both lists, under the lock, as its last
 // step, so the main thread may use any listener it finds listed.
 std::mutex ListenerLock;
@@ -103,6 +103,7 @@ class TServerThread {
   int32_t LastHandle = -1;
   bool IsTLS;
 
+  // Under the lock: what the main thread and the listener share.
   TMode Mode = TMode::Accepting;
   bool Listened = false;      // past its listen and host look-up
   bool ListenFailed = false;  // has no port: it ends, it is never kept
