@@ -10,6 +10,7 @@
 
 #include "common/MemoryStream.h"
 #include "server/net/SvrHttpHead.h"
+#include "server/net/SvrMain.h"
 #include "server/net/SvrSock.h"
 
 class THTTPReply;
@@ -115,6 +116,8 @@ class TSvrHttpThread {
   uint16_t ReaderStatus = 0;
   // The connection ends after the current reply.
   bool CloseAfterReply = false;
+  // Counts this connection against the listeners' bound while it lives.
+  TLiveConnection Live;
 
  private:
   // What the header lines of the request being read say about its body.

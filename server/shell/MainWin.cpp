@@ -69,10 +69,7 @@ void PostCaptionAndHint(const std::string& caption) {
 }
 
 void PostArmRestartTimer(uint32_t intervalMs) {
-  PostToWindow([intervalMs](TSvrWin& w) {
-    w.RestartTimer.SetInterval(intervalMs);
-    w.RestartTimer.SetEnabled(true);
-  });
+  PostToWindow([intervalMs](TSvrWin& w) { w.ArmRestart(intervalMs); });
 }
 
 void TVersionInfo::LoadFromProgram() {
@@ -105,8 +102,7 @@ TSvrWin::TSvrWin(TEventLoop& application)
   // The menu commands arrive as signals.
   Application.OnSignal(SIGHUP, [this] {
     LogError(GetMsg(23));
-    RestartTimer.SetInterval(RestartInterval());
-    RestartTimer.SetEnabled(true);
+    ArmRestart(RestartInterval());
   });
   Application.OnSignal(SIGUSR1, [this] { Zapniserver1.Click(); });
   Application.OnSignal(SIGUSR2, [this] { Vypniserver1.Click(); });
@@ -193,11 +189,13 @@ void TSvrWin::StartServer() {
   ActiveConnections = 0;
 }
 
-void TSvrWin::StopServer() {
+void TSvrWin::StopServer() { SwitchOff(StopListeners); }
+
+void TSvrWin::SwitchOff(void (*endListeners)()) {
   ObnovovaniTimer();
   SetStatusText(GetMsg(7));
   Running = false;
-  StopListeners();
+  endListeners();
   TrayIcon.Hint = GetMsg(8);
   Vypniserver1.Enabled = false;
   Zapniserver1.Enabled = true;
@@ -218,7 +216,11 @@ void TSvrWin::ObnovovaniTimer() {
 void TSvrWin::RestartTimerTimer() {
   RestartTimer.SetEnabled(false);
   Obnovovani.SetEnabled(false);
-  StopServer();
+  // Switched off as by StopServer, except that the listening sockets stay
+  // open when the port does not change: clients connecting meanwhile wait
+  // in the listen queue instead of being refused, and the start that
+  // follows serves them with the settings read here.
+  SwitchOff(PauseListeners);
   LogDone();
   // Connections still running keep the holder they pinned; only new ones
   // see the settings read here.
@@ -250,6 +252,16 @@ void TSvrWin::HideLogWinTimer() {
   HideLogWin.SetEnabled(false);
 }
 
+bool TSvrWin::ArmRestart(uint32_t intervalMs) {
+  // A restart already pending reads the registry when it comes, so it
+  // covers this request too; arming again would only put it off, and a
+  // steady stream of requests would put it off for ever.
+  if (RestartTimer.Enabled()) return false;
+  RestartTimer.SetInterval(intervalMs);
+  RestartTimer.SetEnabled(true);
+  return true;
+}
+
 void TSvrWin::Zapniserver1Click() { StartServer(); }
 void TSvrWin::Vypniserver1Click() { StopServer(); }
 void TSvrWin::Konec1Click() { Close(); }
@@ -263,6 +275,9 @@ bool TSvrWin::FormCloseQuery() {
 }
 
 void TSvrWin::FormClose() {
+  // A restart may have kept listening sockets for a start that now never
+  // comes; with no listener this does nothing.
+  StopListeners();
   LogDone();
   FreeSettings();
 }

@@ -16,7 +16,8 @@ extern std::string ServerSoftware;
 
 // From any thread: the window caption and tray hint (the listener sets both).
 void PostCaptionAndHint(const std::string& caption);
-// From any thread: set the restart timer's interval and start it.
+// From any thread: set the restart timer's interval and start it, unless a
+// restart is pending already.
 void PostArmRestartTimer(uint32_t intervalMs);
 
 // The form's components, without a desktop: plain state that the handlers
@@ -89,6 +90,9 @@ class TSvrWin {
 
   void StartServer();
   void StopServer();
+  // Arms the restart timer unless a restart is pending already; true when
+  // it armed it.
+  bool ArmRestart(uint32_t intervalMs);
   // FormCloseQuery, then FormClose, then the application ends. A second
   // call does nothing.
   void Close();
@@ -99,6 +103,8 @@ class TSvrWin {
 
  private:
   void PublishStatus();
+  // StopServer's steps, with the listeners ended by `endListeners`.
+  void SwitchOff(void (*endListeners)());
 
   TEventLoop& Application;
   bool Running = false;

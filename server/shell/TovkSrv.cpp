@@ -4,10 +4,15 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/ResourceLimits.h"
+#include "server/net/SvrMain.h"
 #include "server/net/XSSL.h"
 #include "server/shell/ServiceApp.h"
 
 int main(int argc, char** argv) {
+  // Every connection holds a descriptor: the listeners derive the number
+  // they serve at once from this limit.
+  RaiseDescriptorLimit(kMostUsefulDescriptors);
   // The TLS context is made before anything else, whether or not TLS is on:
   // key files that cannot be used end the program here.
   InitTLSOrExit();

@@ -3,12 +3,15 @@
 // the server goes on serving.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -97,6 +100,34 @@ TEST_F(Limits, OversizedRequestsAreRefusedOrDropped) {
   for (int i = 0; i < 4096; ++i) binary += static_cast<char>((i * 131) & 0xff);
   Site.Get(binary + "\r\n\r\n", 30s);
   EXPECT_TRUE(Site.Process().Running());
+}
+
+TEST_F(Limits, ListenerOutOfDescriptorsWaitsAndLogsTheBurstOnce) {
+  constexpr rlim_t kLowLimit = 64;
+  constexpr int kCrowd = 250;
+  ASSERT_GE(hostile::RaiseOpenFileLimit(kCrowd + 64), kCrowd + 64);
+  // The server derived its bound of connections from the limit it started
+  // with; lowered now, its descriptors run out long before the bound.
+  rlimit low{kLowLimit, kLowLimit};
+  ASSERT_EQ(prlimit(Site.Process().Pid(), RLIMIT_NOFILE, &low, nullptr), 0) << strerror(errno);
+  std::vector<int> crowd;
+  for (int n = 0; n < kCrowd; ++n) {
+    int fd = tovktest::ConnectLoopback(Site.Port());
+    if (fd >= 0) crowd.push_back(fd);
+  }
+  const std::string errorLog = Site.Process().LogDir() + "/error.log";
+  EXPECT_TRUE(tovktest::ServerProcess::WaitForText(errorLog, "Too many open files"));
+  // Long enough for the listener to try again several times.
+  std::this_thread::sleep_for(1s);
+  for (int fd : crowd) close(fd);
+
+  bool healthy = false;
+  for (int attempt = 0; attempt < 20 && !healthy; ++attempt) healthy = Site.Healthy();
+  EXPECT_TRUE(healthy) << "the listener accepts again once descriptors are free";
+  const std::string log = Site.Process().ErrorLog();
+  std::size_t first = log.find("Too many open files");
+  ASSERT_NE(first, std::string::npos) << log;
+  EXPECT_EQ(log.find("Too many open files", first + 1), std::string::npos) << log;
 }
 
 TEST_F(Limits, ClientsLeavingMidReplyDoNotStopTheServer) {

@@ -1,13 +1,16 @@
 #include "server/net/SvrMain.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "platform/ResourceLimits.h"
 #include "server/net/SvrSock.h"
 #include "server/reply/SvrSetupHolder.h"
 #include "tests/support/TestSupport.h"
@@ -78,6 +81,79 @@ TEST(Listeners, ListenerOnAPortInUseEndsOnItsOwn) {
   EXPECT_TRUE(WaitUntilStopped()) << "the failed listener clears the running flag";
   StopListeners();  // closes nothing: no listener is running
   holder.Close();
+}
+
+// Lowers this process's soft descriptor limit for the life of the object.
+class LoweredDescriptorLimit {
+ public:
+  explicit LoweredDescriptorLimit(rlim_t soft) {
+    getrlimit(RLIMIT_NOFILE, &Saved);
+    rlimit lowered = Saved;
+    lowered.rlim_cur = soft;
+    Ok = setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+  }
+  ~LoweredDescriptorLimit() { setrlimit(RLIMIT_NOFILE, &Saved); }
+  bool Ok = false;
+
+ private:
+  rlimit Saved{};
+};
+
+TEST(Listeners, DescriptorLimitIsRaisedAsFarAsItIsUseful) {
+  rlimit now{};
+  getrlimit(RLIMIT_NOFILE, &now);
+  ASSERT_GE(now.rlim_max, 300u) << "the test needs a hard limit of 300";
+  LoweredDescriptorLimit limit(200);
+  ASSERT_TRUE(limit.Ok);
+  EXPECT_EQ(RaiseDescriptorLimit(300), 300);
+  EXPECT_EQ(DescriptorLimit(), 300);
+  EXPECT_EQ(RaiseDescriptorLimit(250), 300) << "never lowered";
+}
+
+bool WaitForLiveConnections(uint32_t count) {
+  for (int i = 0; i < 3000 && LiveConnections() != count; ++i) std::this_thread::sleep_for(10ms);
+  return LiveConnections() == count;
+}
+
+TEST(Listeners, ConnectionsAboveTheBoundGet503UntilTheCrowdThins) {
+  // Connection threads of earlier tests end within their read time-out.
+  ASSERT_TRUE(WaitForLiveConnections(0)) << LiveConnections() << " connections still live";
+  Settings().AliasTable = {"* (HTTP),/," + std::string("\\") + "nonexistent-root\\"};
+  constexpr uint32_t kBound = 6;
+  const int port = tovktest::FreePort();
+  {
+    LoweredDescriptorLimit limit(kReservedDescriptors + kBound * kDescriptorsPerConnection);
+    ASSERT_TRUE(limit.Ok);
+    StartListeners(port, false);
+  }
+  ASSERT_EQ(ConnectionBound(), kBound);
+  EXPECT_EQ(ConnectionBoundFor(10), 1u) << "a tiny limit still serves one";
+  EXPECT_EQ(ConnectionBoundFor(1L << 30), kMaxCountableConnections) << "the count is 16-bit";
+
+  // Clients that connect and say nothing hold their connections.
+  std::vector<int> idle;
+  for (uint32_t n = 0; n < kBound; ++n) {
+    int fd = ConnectWhenListening(port);
+    ASSERT_GE(fd, 0);
+    idle.push_back(fd);
+  }
+  ASSERT_TRUE(WaitForLiveConnections(kBound));
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    std::string answer = tovktest::HttpExchange(port, "GET /x HTTP/1.0\r\n\r\n", 10s);
+    EXPECT_EQ(answer.substr(0, 12), "HTTP/1.0 503") << answer;
+    EXPECT_NE(answer.find("<H1>"), std::string::npos) << "the built-in page: " << answer;
+  }
+  EXPECT_EQ(LiveConnections(), kBound) << "a refused connection gets no thread";
+
+  ::close(idle.back());
+  idle.pop_back();
+  ASSERT_TRUE(WaitForLiveConnections(kBound - 1));
+  std::string served = tovktest::HttpExchange(port, "GET /x HTTP/1.0\r\n\r\n", 10s);
+  EXPECT_EQ(served.substr(0, 12), "HTTP/1.0 404") << served;
+
+  for (int fd : idle) ::close(fd);
+  StopListeners();
+  Settings().AliasTable.clear();
 }
 
 }  // namespace

@@ -2,9 +2,14 @@
 // close and the posts of other threads.
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 #include "server/net/SvrMain.h"
 #include "server/reply/SvrSetupHolder.h"
@@ -37,6 +42,22 @@ class TrayWindow : public ::testing::Test {
       std::this_thread::sleep_for(10ms);
     }
     return true;
+  }
+  // A menu command as the service gets it: a signal for the loop's thread.
+  void Command(int signalNumber) {
+    pthread_kill(pthread_self(), signalNumber);
+    Loop.ProcessMessages();
+  }
+  // Runs the loop through a restart that the restart timer has begun.
+  bool RunRestart(TSvrWin& form) {
+    return RunUntil([&] { return !form.RestartTimer.Enabled(); }) &&
+           RunUntil([&] { return form.ServerRunning(); });
+  }
+  static std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+      ++count;
+    return count;
   }
   tovktest::ServerProcess Config;  // only its directories and registry
   TEventLoop Loop;
@@ -111,6 +132,109 @@ TEST_F(TrayWindow, OtherThreadsPostCaptionHintAndRestart) {
   EXPECT_EQ("WWW Server (vypnut)", form.TrayIcon.Hint);  // the server is off
   EXPECT_TRUE(form.RestartTimer.Enabled());
   EXPECT_EQ(20000u, form.RestartTimer.Interval());
+  form.Close();
+}
+
+TEST_F(TrayWindow, RestartKeepsThePortUnlessItMovesAndSwitchingOffClosesIt) {
+  tovktest::WriteFile(Config.DocRoot() + "/index.html", "old root");
+  const std::string newRoot = Config.Dir() / "newroot";
+  tovktest::WriteFile(newRoot + "/index.html", "new root");
+  TSvrWin form(Loop);
+  ASSERT_TRUE(RunUntil([&] { return form.ServerRunning(); }));
+  const int port = Config.Port();
+  ASSERT_TRUE(tovktest::WaitForPort(port));
+
+  ASSERT_TRUE(Config.ImportReg(
+      Config.BaseConfig() + "\"Alias 1\"=\"" +
+      tovktest::ServerProcess::RegEscape("*,/," + tovktest::ServerProcess::SystemPath(newRoot) +
+                                         "\\") +
+      "\"\n"));
+  Command(SIGHUP);
+  ASSERT_TRUE(form.RestartTimer.Enabled());
+  EXPECT_EQ(3000u, form.RestartTimer.Interval());
+  // A second request while the first is pending leaves it as it is.
+  PostArmRestartTimer(20000);
+  Loop.ProcessMessages();
+  EXPECT_EQ(3000u, form.RestartTimer.Interval());
+
+  ASSERT_TRUE(RunUntil([&] { return !form.RestartTimer.Enabled(); }));
+  EXPECT_FALSE(form.ServerRunning());
+  // Between the restart and the start that follows, a client still gets
+  // through; it is answered from the settings the restart read.
+  int waiting = tovktest::ConnectLoopback(port);
+  ASSERT_GE(waiting, 0) << "the port closed during the restart";
+  ASSERT_TRUE(tovktest::SendAll(waiting, "GET /index.html HTTP/1.0\r\n\r\n"));
+  ASSERT_TRUE(RunUntil([&] { return form.ServerRunning(); }));
+  std::string answer = tovktest::ReceiveAll(waiting, 10s);
+  ::close(waiting);
+  EXPECT_NE(std::string::npos, answer.find("new root")) << answer;
+
+  // A new port: the listener moves.
+  const int newPort = tovktest::FreePort();
+  char portText[16];
+  std::snprintf(portText, sizeof portText, "%08x", static_cast<unsigned>(newPort));
+  ASSERT_TRUE(Config.ImportReg(Config.BaseConfig() + "\"Port\"=dword:" + portText + "\n"));
+  Command(SIGHUP);
+  ASSERT_TRUE(RunRestart(form));
+  EXPECT_TRUE(tovktest::WaitForPort(newPort));
+  EXPECT_TRUE(tovktest::WaitForPort(port, false));
+
+  Command(SIGUSR2);
+  EXPECT_FALSE(form.ServerRunning());
+  EXPECT_TRUE(tovktest::WaitForPort(newPort, false));
+  form.Close();
+
+  // Each restart logs as before: the listener's end, the restart, and the
+  // listener that listens again.
+  const std::string log = Config.ErrorLog();
+  EXPECT_EQ(2u, Count(log, GetMsg(23) + " (II)")) << log;
+  EXPECT_EQ(3u, Count(log, GetMsg(32))) << log;
+  EXPECT_EQ(3u, Count(log, "Server: (WSA10022)")) << log;
+}
+
+TEST_F(TrayWindow, RestartsUnderLoadRefuseNobodyAndLoseNoReply) {
+  constexpr int kRestarts = 20;
+  constexpr int kClients = 2;
+  constexpr int kMaxRequestsPerClient = 20000;  // bounds the loop should the restarts hang
+  tovktest::WriteFile(Config.DocRoot() + "/index.html", "served");
+  TSvrWin form(Loop);
+  ASSERT_TRUE(RunUntil([&] { return form.ServerRunning(); }));
+  ASSERT_TRUE(tovktest::WaitForPort(Config.Port()));
+  // The restarts themselves are what is tested, not their delays.
+  form.AutoStart.SetInterval(1);
+
+  std::atomic<bool> done{false};
+  std::atomic<int> served{0}, refused{0}, lost{0};
+  std::vector<std::thread> clients;
+  for (int c = 0; c < kClients; ++c)
+    clients.emplace_back([&] {
+      for (int n = 0; n < kMaxRequestsPerClient && !done; ++n) {
+        int fd = tovktest::ConnectLoopback(Config.Port());
+        if (fd < 0) {
+          ++refused;
+          continue;
+        }
+        tovktest::SendAll(fd, "GET /index.html HTTP/1.0\r\n\r\n");
+        std::string answer = tovktest::ReceiveAll(fd, 10s);
+        ::close(fd);
+        if (answer.rfind("HTTP/1.0 200", 0) == 0 && answer.find("served") != std::string::npos)
+          ++served;
+        else
+          ++lost;
+      }
+    });
+  int restarts = 0;
+  for (; restarts < kRestarts; ++restarts) {
+    Command(SIGHUP);
+    form.RestartTimer.SetInterval(1);
+    if (!RunRestart(form)) break;
+  }
+  done = true;
+  for (auto& client : clients) client.join();
+  EXPECT_EQ(kRestarts, restarts);
+  EXPECT_EQ(0, refused.load());
+  EXPECT_EQ(0, lost.load());
+  EXPECT_GT(served.load(), 0);
   form.Close();
 }
 
