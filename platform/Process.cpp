@@ -5,12 +5,16 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "platform/Paths.h"
 
@@ -132,146 +136,44 @@ long PipeBytesAvailable(HANDLE handle) {
   return count;
 }
 
-std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
-  std::vector<std::string> args;
-  std::string current;
-  bool inArgument = false;
-  bool quoted = false;
-  std::size_t i = 0;
-  const std::size_t n = commandLine.size();
-  while (i < n) {
-    char c = commandLine[i];
-    if ((c == ' ' || c == '\t') && !quoted) {
-      if (inArgument) {
-        args.push_back(current);
-        current.clear();
-        inArgument = false;
-      }
-      ++i;
-      continue;
+namespace {
+
+// When the kernel has no process descriptors, a bounded wait looks at the
+// child this often.
+constexpr int kExitPollMs = 5;
+
+enum class TExitWait { Ended, TimedOut, Failed };
+
+// Waits at most timeoutMs (-1: no limit) for the child to end, without
+// collecting it.
+TExitWait WaitForExit(pid_t pid, int timeoutMs) {
+  if (timeoutMs >= 0) {
+    int descriptor = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (descriptor >= 0) {
+      bool ready = WaitReady(descriptor, POLLIN, timeoutMs);
+      bool timedOut = !ready && errno == 0;
+      close(descriptor);
+      if (ready) return TExitWait::Ended;
+      return timedOut ? TExitWait::TimedOut : TExitWait::Failed;
     }
-    inArgument = true;
-    if (c == '\\') {
-      std::size_t run = 0;
-      while (i < n && commandLine[i] == '\\') {
-        ++run;
-        ++i;
-      }
-      if (i < n && commandLine[i] == '"') {
-        current.append(run / 2, '\\');
-        if (run % 2 == 1) {
-          current += '"';
-          ++i;
-        }
-        // An even run leaves the quote to the next round, where it groups.
-      } else {
-        current.append(run, '\\');
-      }
-      continue;
-    }
-    if (c == '"') {
-      if (quoted && i + 1 < n && commandLine[i + 1] == '"') {
-        current += '"';
-        i += 2;
-        continue;
-      }
-      quoted = !quoted;
-      ++i;
-      continue;
-    }
-    current += c;
-    ++i;
   }
-  if (inArgument) args.push_back(current);
-  return args;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    siginfo_t state{};
+    int options = WEXITED | WNOWAIT | (timeoutMs >= 0 ? WNOHANG : 0);
+    if (waitid(P_PID, static_cast<id_t>(pid), &state, options) == 0) {
+      if (state.si_pid == pid) return TExitWait::Ended;
+    } else if (errno != EINTR) {
+      return TExitWait::Failed;
+    }
+    if (timeoutMs < 0) continue;
+    if (std::chrono::steady_clock::now() >= deadline) return TExitWait::TimedOut;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kExitPollMs));
+  }
 }
 
-bool CreateProcess(const std::string& commandLine, const std::string& environmentBlock,
-                   const std::string& currentDirectory, const TStartupInfo& startup,
-                   TProcessInformation& info) {
-  IgnoreSigPipeOnce();
-  info.ProcessId = -1;
-  std::vector<std::string> args;
-  // An unquoted program path may hold blanks: as CreateProcess does, the
-  // shortest prefix ending at a blank that names an existing file is the
-  // program, and only the rest is split.
-  if (!commandLine.empty() && commandLine[0] != '"') {
-    for (std::size_t blank = commandLine.find(' '); blank != std::string::npos;
-         blank = commandLine.find(' ', blank + 1)) {
-      std::string candidate = commandLine.substr(0, blank);
-      if (!FileExists(candidate)) continue;
-      if (candidate.find(' ') != std::string::npos) {  // else the plain split finds it
-        args = SplitCommandLine(commandLine.substr(blank + 1));
-        args.insert(args.begin(), candidate);
-      }
-      break;
-    }
-  }
-  if (args.empty()) args = SplitCommandLine(commandLine);
-  if (args.empty() || args[0].empty()) {
-    LastErrorCode = ENOENT;
-    return false;
-  }
-  args[0] = AbsoluteLinuxPath(args[0]);
-
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  // The block's entries end at NULs; an empty entry ends the block.
-  std::string block = environmentBlock;
-  std::vector<char*> envp;
-  if (block.empty()) {
-    for (char** e = environ; *e; ++e) envp.push_back(*e);
-  } else {
-    // data() is NUL-terminated past the end, so a last entry without its
-    // NUL still ends.
-    std::size_t start = 0;
-    while (start < block.size()) {
-      std::size_t end = block.find('\0', start);
-      if (end == start) break;
-      envp.push_back(block.data() + start);
-      if (end == std::string::npos) break;
-      start = end + 1;
-    }
-  }
-  envp.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attributes;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawnattr_init(&attributes);
-  // dup2 clears close-on-exec on the copy, so only 0, 1 and 2 reach the child.
-  if (startup.StdInput != kNoHandle) posix_spawn_file_actions_adddup2(&actions, startup.StdInput, 0);
-  if (startup.StdOutput != kNoHandle)
-    posix_spawn_file_actions_adddup2(&actions, startup.StdOutput, 1);
-  if (startup.StdError != kNoHandle) posix_spawn_file_actions_adddup2(&actions, startup.StdError, 2);
-  std::string directory;
-  if (!currentDirectory.empty()) directory = ToLinuxPath(currentDirectory);
-  if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
-  // The server ignores SIGPIPE and its threads may block signals; a child
-  // must start with neither.
-  sigset_t none, all;
-  sigemptyset(&none);
-  sigfillset(&all);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &all);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-  pid_t pid = -1;
-  int result = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  if (result != 0) {
-    LastErrorCode = static_cast<uint32_t>(result);
-    return false;
-  }
-  info.ProcessId = pid;
-  return true;
-}
-
-int WaitForProcess(TProcessInformation& info) {
-  if (info.ProcessId <= 0) return -1;
+// Collects an ended (or ending) child; its status as WaitForProcess gives it.
+int Collect(TProcessInformation& info) {
   int status = 0;
   pid_t r;
   do {
@@ -287,12 +189,99 @@ int WaitForProcess(TProcessInformation& info) {
   return -1;
 }
 
-std::string GetEnvironmentStrings() {
-  std::string block;
-  for (char** e = environ; *e; ++e) {
-    block += *e;
-    block += '\0';
+}  // namespace
+
+bool StartProcess(const std::string& program, const std::vector<std::string>& arguments,
+                  const std::vector<std::string>& environment, const std::string& directory,
+                  const TStartupInfo& startup, TProcessInformation& info) {
+  IgnoreSigPipeOnce();
+  info.ProcessId = -1;
+  if (program.empty()) {
+    LastErrorCode = ENOENT;
+    return false;
   }
-  block += '\0';
-  return block;
+  const std::string path = AbsoluteLinuxPath(program);
+
+  std::vector<std::string> args;
+  args.reserve(arguments.size() + 1);
+  args.push_back(path);
+  args.insert(args.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  // Each entry is handed over as its own C string, which ends at its first
+  // NUL: whatever follows a NUL inside a value is dropped, never read as a
+  // variable of its own.
+  std::vector<std::string> entries(environment);
+  std::vector<char*> envp;
+  for (std::string& e : entries) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attributes);
+  // dup2 clears close-on-exec on the copy, so only 0, 1 and 2 reach the child.
+  if (startup.StdInput != kNoHandle) posix_spawn_file_actions_adddup2(&actions, startup.StdInput, 0);
+  if (startup.StdOutput != kNoHandle)
+    posix_spawn_file_actions_adddup2(&actions, startup.StdOutput, 1);
+  if (startup.StdError != kNoHandle) posix_spawn_file_actions_adddup2(&actions, startup.StdError, 2);
+  std::string linuxDirectory;
+  if (!directory.empty()) linuxDirectory = ToLinuxPath(directory);
+  if (!linuxDirectory.empty())
+    posix_spawn_file_actions_addchdir_np(&actions, linuxDirectory.c_str());
+  // The server ignores SIGPIPE and its threads may block signals; a child
+  // must start with neither.
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  // A group of its own (numbered by the child's id): a program that runs
+  // too long is ended together with everything it started.
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+
+  pid_t pid = -1;
+  int result = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (result != 0) {
+    LastErrorCode = static_cast<uint32_t>(result);
+    return false;
+  }
+  info.ProcessId = pid;
+  return true;
+}
+
+int WaitForProcess(TProcessInformation& info, int timeoutMs) {
+  if (info.ProcessId <= 0) return -1;
+  if (timeoutMs >= 0 && WaitForExit(info.ProcessId, timeoutMs) == TExitWait::TimedOut)
+    return kProcessStillRunning;
+  // Ended, or no child of that number: collecting tells which.
+  return Collect(info);
+}
+
+int EndProcessGroup(TProcessInformation& info, int graceMs) {
+  if (info.ProcessId <= 0) return -1;
+  // The child is not collected yet, so its number still names its group.
+  const pid_t group = info.ProcessId;
+  kill(-group, SIGTERM);
+  WaitForExit(info.ProcessId, graceMs);
+  // Members that outlived the request to end, the child among them or not.
+  kill(-group, SIGKILL);
+  return Collect(info);
+}
+
+std::vector<std::string> GetEnvironmentStrings() {
+  std::vector<std::string> entries;
+  for (char** e = environ; *e; ++e) entries.emplace_back(*e);
+  return entries;
+}
+
+std::string GetEnvironmentVariable(const std::string& name) {
+  const char* value = getenv(name.c_str());
+  return value ? std::string(value) : std::string();
 }

@@ -1,9 +1,9 @@
 #pragma once
-// CreateProcess and its anonymous pipes over posix_spawn and pipe2. The
-// command line is split by the Windows command-line rules, its first
-// argument is the program, and no shell is ever involved. Every pipe end
-// this module creates is close-on-exec, so a child keeps only the three ends
-// it receives as its standard streams, whichever thread starts it.
+// Child processes and their anonymous pipes over posix_spawn and pipe2. A
+// child is given its arguments and its environment as lists, never as one
+// text to split, and no shell is ever involved. Every pipe end this module
+// creates is close-on-exec, so a child keeps only the three ends it
+// receives as its standard streams, whichever thread starts it.
 
 #include <cstddef>
 #include <cstdint>
@@ -41,12 +41,6 @@ long WritePipe(HANDLE handle, const void* bytes, std::size_t size, int timeoutMs
 // The bytes waiting in a pipe (PeekNamedPipe's total); -1 on an error.
 long PipeBytesAvailable(HANDLE handle);
 
-// Splits a command line by the Windows rules: blanks and tabs separate;
-// double quotes group and are removed; 2n backslashes before a quote give n
-// backslashes and the quote groups, 2n+1 give n and a literal quote; other
-// backslashes stay; inside quotes "" gives one literal quote.
-std::vector<std::string> SplitCommandLine(const std::string& commandLine);
-
 struct TStartupInfo {
   HANDLE StdInput = kNoHandle;
   HANDLE StdOutput = kNoHandle;
@@ -57,19 +51,34 @@ struct TProcessInformation {
   int ProcessId = -1;
 };
 
-// Starts the program that the command line names (a Windows-style path),
-// with the rest of the line as its arguments. environmentBlock holds
-// NAME=value entries each ended by a NUL, the block ended by one more NUL;
-// an empty block gives the child our environment. An empty directory keeps
-// ours. The child's signal mask is empty and its signals are at their
+// Starts program (a path in the system's form) with `arguments` as its
+// arguments after the program's own name, in `directory` (empty: ours).
+// Every argument and every "NAME=value" entry of `environment` reaches the
+// child as one string: nothing is split again, so no value can become a
+// second argument or variable. A C string cannot hold a NUL, so an entry is
+// cut at its first NUL. The environment is exactly the list given. The
+// child leads a process group of its own (EndProcessGroup ends it with all
+// it started), its signal mask is empty and its signals are at their
 // defaults. False, with the last error, when the program could not start.
-bool CreateProcess(const std::string& commandLine, const std::string& environmentBlock,
-                   const std::string& currentDirectory, const TStartupInfo& startup,
-                   TProcessInformation& info);
-// Waits without a time-out; the exit code, or 128 + signal for a child a
-// signal ended; -1 when there is no such child.
-int WaitForProcess(TProcessInformation& info);
+bool StartProcess(const std::string& program, const std::vector<std::string>& arguments,
+                  const std::vector<std::string>& environment, const std::string& directory,
+                  const TStartupInfo& startup, TProcessInformation& info);
 
-// The process's environment as GetEnvironmentStringsA gives it: each entry
-// followed by a NUL, the block ended by a second NUL.
-std::string GetEnvironmentStrings();
+// WaitForProcess's answer when the time ran out: the child still runs and
+// is still ours to wait for or end.
+constexpr int kProcessStillRunning = -2;
+// Waits at most timeoutMs (-1: no limit) for the child to end and then
+// collects it; the exit code, or 128 + signal for a child a signal ended;
+// kProcessStillRunning on time-out; -1 when there is no such child.
+int WaitForProcess(TProcessInformation& info, int timeoutMs = -1);
+// Ends the child's process group: SIGTERM to the group, at most graceMs
+// for the child to end, then SIGKILL to whatever of the group is left, and
+// collects the child. The child is collected only after the last signal, so
+// the group's number cannot have passed to anyone else. The child's status
+// as WaitForProcess gives it.
+int EndProcessGroup(TProcessInformation& info, int graceMs);
+
+// The process's environment, one "NAME=value" string an entry, in order.
+std::vector<std::string> GetEnvironmentStrings();
+// The value of one variable of the process's environment; empty when unset.
+std::string GetEnvironmentVariable(const std::string& name);

@@ -2,8 +2,19 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 
 #include "server/shell/Loging.h"
+
+namespace {
+
+// The status text of a program ended at the time limit.
+std::string TimeLimitText(int timeLimitMs) {
+  const int seconds = (timeLimitMs + 999) / 1000;
+  return "Skript neskončil do " + std::to_string(seconds) + " s a byl ukončen.";
+}
+
+}  // namespace
 
 // A thread started here would run Execute before the subclass exists, so
 // every relay starts at Resume, suspended or not.
@@ -81,25 +92,24 @@ TPipeWriteStdThread::~TPipeWriteStdThread() {
   CloseHandle(PipeHandle);  // when the thread never ran
 }
 
-void AddEnvLine(std::string& list, const std::string& entry) {
-  list += entry;
-  list += '\0';
-}
+void AddEnvLine(TEnvList& list, const std::string& entry) { list.push_back(entry); }
 
-std::string BuildEnvBlock(const std::string& list) {
-  std::string own = GetEnvironmentStrings();
-  // Up to and including the NUL that the block's final NUL follows; an
-  // empty environment is a lone NUL and contributes nothing.
-  std::size_t end = own.find(std::string("\0\0", 2));
-  std::string block = end == std::string::npos ? std::string() : own.substr(0, end + 1);
-  if (block == std::string(1, '\0')) block.clear();
-  block += list;
-  block += '\0';
+TEnvList BuildEnvBlock(const TEnvList& list) {
+  TEnvList block = GetEnvironmentStrings();
+  block.insert(block.end(), list.begin(), list.end());
   return block;
 }
 
-bool RunCGIProcess(const std::string& commandLine, const std::string& workingDirectory,
-                   const std::string& environmentBlock, const std::string& bodyText,
+int CgiTimeLimitMs() {
+  const std::string shorter = GetEnvironmentVariable(kCgiTimeLimitVariable);
+  char* end = nullptr;
+  const long value = std::strtol(shorter.c_str(), &end, 10);
+  if (shorter.empty() || *end != '\0' || value <= 0 || value >= kCgiTimeLimitMs)
+    return kCgiTimeLimitMs;
+  return static_cast<int>(value);
+}
+
+bool RunCGIProcess(const TCgiCommand& command, const std::string& bodyText, int timeLimitMs,
                    TMemoryStream& output, std::string& statusText, int16_t& statusCode) {
   HANDLE inRead = kNoHandle, inWrite = kNoHandle;
   HANDLE outRead = kNoHandle, outWrite = kNoHandle;
@@ -123,7 +133,8 @@ bool RunCGIProcess(const std::string& commandLine, const std::string& workingDir
     startup.StdInput = inRead;
     startup.StdOutput = outWrite;
     startup.StdError = errWrite;
-    if (!CreateProcess(commandLine, environmentBlock, workingDirectory, startup, child)) {
+    if (!StartProcess(command.Program, command.Arguments, command.Environment,
+                      command.WorkingDirectory, startup, child)) {
       statusText = SystemErrorText(GetLastError());
       statusCode = 500;
       closeAll();
@@ -154,7 +165,13 @@ bool RunCGIProcess(const std::string& commandLine, const std::string& workingDir
     errorReader->PipeHandle = errRead;
     errorReader->Resume();
 
-    WaitForProcess(child);
+    const bool overran = WaitForProcess(child, timeLimitMs) == kProcessStillRunning;
+    if (overran) {
+      // Its group goes with it: the pipes' other ends close, and the relays
+      // below end at the end of their streams.
+      EndProcessGroup(child, kCgiTerminateGraceMs);
+      LogError("CGI TIME LIMIT: " + command.Program);
+    }
 
     // Joined in the order writer, error reader, output reader. The flag
     // comes before the wait: the child has ended, so nobody reads the rest
@@ -174,16 +191,18 @@ bool RunCGIProcess(const std::string& commandLine, const std::string& workingDir
     reader.reset();
     CloseHandle(outRead);
 
+    if (overran) statusText += TimeLimitText(timeLimitMs);
     bool clean = statusText.empty();
     if (!clean) statusCode = 500;
     return clean;
   } catch (...) {
     LogError("CGI SHELL: 500");
-    // The relays end on their flags (their destructors set them); a child
-    // that was started is still waited for, so that none is left behind.
+    // Nobody will read what a child that was started still writes: it is
+    // ended with its group and collected, so that none is left behind. The
+    // relays end on their flags (their destructors set them).
     writer.reset();
     CloseHandle(inWrite);
-    if (child.ProcessId > 0) WaitForProcess(child);
+    if (child.ProcessId > 0) EndProcessGroup(child, kCgiTerminateGraceMs);
     errorReader.reset();
     reader.reset();
     closeAll();

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/MemoryStream.h"
 #include "platform/Process.h"
@@ -85,17 +86,46 @@ constexpr std::size_t kPipeChunk = 250;
 // How long a relay waits for data before it looks at its terminate flag.
 constexpr int kRelayPollMs = 20;
 
-// list := list + entry + NUL.
-void AddEnvLine(std::string& list, const std::string& entry);
-// The server's own environment strings, then the list, then one NUL.
-std::string BuildEnvBlock(const std::string& list);
+// A child's environment: one "NAME=value" string an entry, in order. It
+// reaches the child entry by entry, so a value can never add a variable.
+using TEnvList = std::vector<std::string>;
 
-// Runs commandLine in workingDirectory with the environment block, feeding
-// bodyText on its standard input. The output stream receives all standard
-// output; statusText gets the standard-error text appended to what it held
-// (or, when the program cannot start, the system's text). True when the
-// child started and wrote nothing to standard error; otherwise statusCode
-// becomes 500.
-bool RunCGIProcess(const std::string& commandLine, const std::string& workingDirectory,
-                   const std::string& environmentBlock, const std::string& bodyText,
+// list := list + entry.
+void AddEnvLine(TEnvList& list, const std::string& entry);
+// The server's own environment strings, then the list.
+TEnvList BuildEnvBlock(const TEnvList& list);
+
+// What RunCGIProcess starts. The arguments follow the program's own name.
+struct TCgiCommand {
+  std::string Program;
+  std::vector<std::string> Arguments;
+  std::string WorkingDirectory;  // empty: the server's
+  TEnvList Environment;
+};
+
+// How long a CGI program may run. Its output is buffered whole, so the
+// client sees nothing until it ends: a form handler ends in seconds, a
+// client that has heard nothing for a minute has mostly given up, and a
+// program that has not ended by then is stuck and holds a connection
+// thread, three relay threads, pipes and a process until it is ended.
+constexpr int kCgiTimeLimitMs = 60 * 1000;
+// Between the request to end (SIGTERM) and the kill (SIGKILL): time enough
+// for a program to remove its temporary files, short enough that one which
+// ignores the request does not hold the connection much longer.
+constexpr int kCgiTerminateGraceMs = 2 * 1000;
+// An environment variable of the server that can only shorten the bound,
+// so that tests need not wait a minute for a runaway program; unset in
+// service.
+constexpr const char* kCgiTimeLimitVariable = "TOVK_CGI_TIME_LIMIT_MS";
+// kCgiTimeLimitMs, or the shorter positive bound the variable gives.
+int CgiTimeLimitMs();
+
+// Runs the command, feeding bodyText on its standard input. The output
+// stream receives all standard output; statusText gets the standard-error
+// text appended to what it held (or, when the program cannot start, the
+// system's text). A program still running after timeLimitMs is ended with
+// its whole process group, and statusText says so. True when the child
+// started, ended in time and wrote nothing to standard error; otherwise
+// statusCode becomes 500.
+bool RunCGIProcess(const TCgiCommand& command, const std::string& bodyText, int timeLimitMs,
                    TMemoryStream& output, std::string& statusText, int16_t& statusCode);

@@ -1,7 +1,6 @@
 #include "server/gateway/SvrHttpCGIReply.h"
 
 #include "platform/Paths.h"
-#include "server/gateway/CgiIO.h"
 #include "server/gateway/GatewayText.h"
 #include "server/net/MD5.h"
 #include "server/reply/SvrSetupHolder.h"
@@ -65,8 +64,8 @@ void THTTPCGIReply::SendHeader() { SendBufferedHeader(Output, "text/plain"); }
 
 std::unique_ptr<TMemoryStream> THTTPCGIReply::GetBodyCopy() { return CopyOfBuffered(Output); }
 
-std::string THTTPCGIReply::BuildEnvironmentList() const {
-  std::string list;
+TEnvList THTTPCGIReply::BuildEnvironmentList() const {
+  TEnvList list;
   AddEnvLine(list, "CONTENT_LENGTH=" + std::to_string(ContentLength));
   AddEnvLine(list, "CONTENT_TYPE=" + Header.Get(rqContentType));
   AddEnvLine(list, "QUERY_STRING=" + GetQueryString());
@@ -98,26 +97,31 @@ bool THTTPCGIReply::RunProgram() {
       bodyText = StreamToText(RequestBody);
       ContentLength = StrToIntDef(contentLength, 0);
     }
-    std::string environment = BuildEnvBlock(BuildEnvironmentList());
+    TCgiCommand command;
+    command.Program = Program;
+    command.Environment = BuildEnvBlock(BuildEnvironmentList());
 
     // The directory is the part up to and including the last "\" or ":";
     // a document without either (a stand-alone program's path info) leaves
     // the directory empty, and the program then runs in ours.
     const std::string& source = Document.empty() ? Program : Document;
     std::size_t cut = source.find_last_of("\\:");
-    std::string directory = cut == std::string::npos ? std::string() : source.substr(0, cut + 1);
+    if (cut != std::string::npos) command.WorkingDirectory = source.substr(0, cut + 1);
+    // The file name is one argument whatever it holds (blanks, quotes); an
+    // empty one is no argument at all. An interpreter would take a name that
+    // begins with "-" for an option, so it is named through the directory
+    // the program runs in.
     std::string argument;
     if (!Document.empty()) argument = cut == std::string::npos ? Document : Document.substr(cut + 1);
+    if (!argument.empty() && argument[0] == '-') argument = "./" + argument;
+    if (!argument.empty()) command.Arguments.push_back(argument);
 
     if (!FileExists(Program)) {
       StatusCode = 404;
       StatusText = Program;
       return false;
     }
-    // The blank stays when the argument is empty.
-    std::string commandLine = Program + " " + argument;
-    return RunCGIProcess(commandLine, directory, environment, bodyText, Output, StatusText,
-                         StatusCode);
+    return RunCGIProcess(command, bodyText, CgiTimeLimitMs(), Output, StatusText, StatusCode);
   } catch (...) {
     LogError("CGI SHELL: 500");
     return false;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "server/gateway/CgiIO.h"
 #include "server/reply/SvrHttpReply.h"
 
 class THTTPCGIReply : public THTTPReply {
@@ -30,7 +31,7 @@ class THTTPCGIReply : public THTTPReply {
 
  private:
   // The CGI variables in their order, as an environment list.
-  std::string BuildEnvironmentList() const;
+  TEnvList BuildEnvironmentList() const;
   // Reads the body for the program, works out its directory and command
   // line and runs it; false when it did not start or wrote to standard error.
   bool RunProgram();

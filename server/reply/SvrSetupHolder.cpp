@@ -117,6 +117,21 @@ void RememberLiveModule(const std::shared_ptr<TModuleRecord>& record) {
   LiveModules.push_back(record);
 }
 
+// Where the file name that the key ends stops: just after the first
+// occurrence of the key that is followed by the end of the path or by "/"
+// (extra path after the file name); npos when none is. An occurrence inside
+// a directory name ("\www.shop.cz\" for ".sh") or followed by more of a
+// name ("x.pl.d") ends no file name. Both texts upper-cased.
+std::size_t ExtensionEnd(const std::string& upperPath, const std::string& upperKey) {
+  if (upperKey.empty()) return std::string::npos;
+  for (std::size_t at = upperPath.find(upperKey); at != std::string::npos;
+       at = upperPath.find(upperKey, at + 1)) {
+    std::size_t end = at + upperKey.size();
+    if (end == upperPath.size() || upperPath[end] == '/') return end;
+  }
+  return std::string::npos;
+}
+
 }  // namespace
 
 int StatusIndex(uint16_t status) {
@@ -196,7 +211,9 @@ void TSvrSetupHolder::LoadModules() {
     std::string program;
     std::string key = EntryKey(entry, program);
     try {
-      if (UpperCase(program).find(".DLL") == std::string::npos || !FileExists(program)) continue;
+      // Only a program whose name ends in ".DLL" is ever served as an
+      // extension library (the gateway choice), so only such a one loads.
+      if (!EndsWithText(program, ".DLL") || !FileExists(program)) continue;
       bool loaded = false;
       for (const auto& module : Modules)
         if (SameText(module->FileName, program)) loaded = true;
@@ -276,20 +293,19 @@ bool TSvrSetupHolder::FindApplication(std::string& path, std::string& program,
   std::lock_guard<std::mutex> guard(Lock);
   program = "tovk/send";
   extraPath.clear();
+  const std::string upperPath = UpperCase(path);
   std::size_t count = AppTable.size() % kAppLimit;
   for (std::size_t i = 0; i < count; ++i) {
     std::string entryProgram;
     std::string key = EntryKey(AppTable[i], entryProgram);
-    std::size_t at = PosText(key, path);  // 1-based, 0 when absent
-    if (at == 0) continue;
+    std::size_t end = ExtensionEnd(upperPath, UpperCase(key));
+    if (end == std::string::npos) continue;
     program = entryProgram;
-    std::string rest = path.substr(at - 1 + key.size());
-    if (rest.empty()) return true;
-    if (rest[0] == '/') {
-      path.erase(path.size() - rest.size());
-      extraPath = rest;
-      return true;
+    if (end < path.size()) {
+      extraPath = path.substr(end);
+      path.erase(end);
     }
+    return true;
   }
   return false;
 }

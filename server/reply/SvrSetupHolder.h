@@ -67,6 +67,9 @@ class TSvrSetupHolder {
   // Maps a URL path to a file-system path in place; empty when nothing maps.
   void MapUrlToPath(std::string& path, const std::string& host, bool isTLS) const;
   std::string FindMimeType(const std::string& path) const;
+  // The interpreter of the first App entry whose extension ends the file
+  // name (ignoring case): at the end of the path, or before a "/" that
+  // starts extra path, which is then cut off into extraPath.
   bool FindApplication(std::string& path, std::string& program, std::string& extraPath) const;
   bool FindDefaultDocument(std::string& directory, std::string& filePath,
                            bool& alreadyEnded) const;

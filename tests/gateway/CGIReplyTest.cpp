@@ -236,4 +236,28 @@ TEST_F(CGIReply, ConcurrentRequestsEachGetTheirOwnOutput) {
   }
 }
 
+TEST_F(CGIReply, ValuesAndFileNamesReachTheProgramWhole) {
+  const std::string script =
+      "#!/bin/sh\nprintf 'Content-Type: text/plain\\r\\n\\r\\nARG0=%s\\n' \"$0\"\nenv\n";
+  tovktest::WriteFile(Root / "a b.sh", script);
+  tovktest::WriteFile(Root / "-x.sh", script);
+  gwtest::TRequestContext c;
+  // The reader refuses such bytes; the gateway must not depend on that.
+  c.Request("GET /cgi/a%20b.sh HTTP/1.0",
+            std::string("User-Agent: x") + '\0' + "PERL5OPT=-d" + '\0' +
+                "PERL5DB=BEGIN{system(\"id\")}\nCookie: k=v=w\n");
+  auto reply = Interpreted(c, "/bin/sh", "a b.sh");
+  std::string body = reply->GetBodyCopy()->Bytes();
+  EXPECT_EQ(body.rfind("ARG0=a b.sh\n", 0), 0u) << body;
+  EXPECT_NE(body.find("\nHTTP_USER_AGENT=x\n"), std::string::npos) << body;
+  EXPECT_NE(body.find("\nHTTP_COOKIE=k=v=w\n"), std::string::npos) << body;
+  EXPECT_EQ(body.find("PERL5"), std::string::npos) << body;
+
+  // A name that would read as an option is named through its directory.
+  gwtest::TRequestContext d;
+  d.Request("GET /cgi/-x.sh HTTP/1.0");
+  EXPECT_EQ(Interpreted(d, "/bin/sh", "-x.sh")->GetBodyCopy()->Bytes().rfind("ARG0=./-x.sh\n", 0),
+            0u);
+}
+
 }  // namespace

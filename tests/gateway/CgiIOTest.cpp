@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
 
 #include "server/gateway/CgiIO.h"
@@ -18,10 +21,11 @@ struct TRun {
   int16_t StatusCode = 200;
 };
 
-void RunChild(TRun& run, const std::string& commandLine, const std::string& body = "",
-         const std::string& directory = "", const std::string& list = "") {
-  run.Clean = RunCGIProcess(commandLine, directory, BuildEnvBlock(list), body, run.Output,
-                            run.StatusText, run.StatusCode);
+void RunChild(TRun& run, const std::string& program, const std::vector<std::string>& args,
+              const std::string& body = "", const std::string& directory = "",
+              const TEnvList& list = {}, int timeLimitMs = kCgiTimeLimitMs) {
+  TCgiCommand command{program, args, directory, BuildEnvBlock(list)};
+  run.Clean = RunCGIProcess(command, body, timeLimitMs, run.Output, run.StatusText, run.StatusCode);
 }
 
 // Arguments reach the child as written, so the script is named in Linux form.
@@ -29,16 +33,15 @@ std::string Script(const std::string& name) { return gwtest::ScriptDir() + "/" +
 
 TEST(EnvBlock, ServerVariablesComeFirstThenTheList) {
   setenv("TOVK_GW_MARK", "server-side", 1);
-  std::string list;
+  TEnvList list;
   AddEnvLine(list, "QUERY_STRING=a=b");
   AddEnvLine(list, "CONTENT_LENGTH=0");
-  EXPECT_EQ(list, std::string("QUERY_STRING=a=b\0CONTENT_LENGTH=0\0", 34));
-  std::string block = BuildEnvBlock(list);
-  ASSERT_GE(block.size(), list.size() + 1);
-  EXPECT_EQ(block.substr(block.size() - list.size() - 1), list + '\0');
+  TEnvList block = BuildEnvBlock(list);
+  ASSERT_GT(block.size(), list.size());
+  EXPECT_EQ(TEnvList(block.end() - 2, block.end()), list);
 
   TRun run;
-  RunChild(run, "/usr/bin/env", "", "", list);
+  RunChild(run, "/usr/bin/env", {}, "", "", list);
   const std::string& out = run.Output.Bytes();
   std::size_t mark = out.find("TOVK_GW_MARK=server-side\n");
   std::size_t query = out.find("QUERY_STRING=a=b\nCONTENT_LENGTH=0\n");
@@ -53,7 +56,7 @@ TEST(RunCGIProcess, LargeBodyReachesStandardInputWhole) {
   std::string body;
   for (int i = 0; i < 100000; ++i) body += static_cast<char>('A' + (i * 7) % 26);
   TRun run;
-  RunChild(run, "/usr/bin/python3 " + Script("stdin.py"), body);
+  RunChild(run, "/usr/bin/python3", {Script("stdin.py")}, body);
   EXPECT_TRUE(run.Clean) << run.StatusText;
   EXPECT_NE(run.Output.Bytes().find("LEN=100000\nMD5=" + MD5Hex(body.data(), body.size())),
             std::string::npos)
@@ -62,7 +65,7 @@ TEST(RunCGIProcess, LargeBodyReachesStandardInputWhole) {
 
 TEST(RunCGIProcess, EmptyBodyMeansEndOfInputAtOnce) {
   TRun run;
-  RunChild(run, "/usr/bin/python3 " + Script("stdin.py"));
+  RunChild(run, "/usr/bin/python3", {Script("stdin.py")});
   EXPECT_NE(run.Output.Bytes().find("LEN=0\n"), std::string::npos) << run.Output.Bytes();
 }
 
@@ -70,7 +73,7 @@ TEST(RunCGIProcess, ChildThatNeverReadsItsBodyDoesNotHoldTheServer) {
   // Far more than a pipe holds: the writer must give up once the child ends.
   std::string body(8 * 1024 * 1024, 'b');
   TRun run;
-  RunChild(run, "/bin/sh " + Script("noread.sh"), body);
+  RunChild(run, "/bin/sh", {Script("noread.sh")}, body);
   EXPECT_TRUE(run.Clean) << run.StatusText;
   EXPECT_EQ(run.Output.Bytes(), "Content-Type: text/plain\r\n\r\nignored the body\n");
 }
@@ -78,7 +81,7 @@ TEST(RunCGIProcess, ChildThatNeverReadsItsBodyDoesNotHoldTheServer) {
 TEST(RunCGIProcess, FloodOfOutputArrivesComplete) {
   const std::size_t count = 6 * 1024 * 1024 + 123;
   TRun run;
-  RunChild(run, "/usr/bin/perl " + Script("flood.pl") + " " + std::to_string(count));
+  RunChild(run, "/usr/bin/perl", {Script("flood.pl"), std::to_string(count)});
   EXPECT_TRUE(run.Clean) << run.StatusText;
   const std::string head = "Content-Type: application/octet-stream\r\n\r\n";
   ASSERT_EQ(run.Output.Size(), head.size() + count);
@@ -91,21 +94,21 @@ TEST(RunCGIProcess, OutputWrittenJustBeforeExitIsNeverLost) {
   // ended, and must still be read.
   for (int i = 0; i < 30; ++i) {
     TRun run;
-    RunChild(run, "/usr/bin/printf round-" + std::to_string(i));
+    RunChild(run, "/usr/bin/printf", {"round-" + std::to_string(i)});
     ASSERT_EQ(run.Output.Bytes(), "round-" + std::to_string(i));
   }
 }
 
 TEST(RunCGIProcess, ChildThatDiesKeepsWhatItWrote) {
   TRun run;
-  RunChild(run, "/bin/sh " + Script("dies.sh"));
+  RunChild(run, "/bin/sh", {Script("dies.sh")});
   EXPECT_TRUE(run.Clean);
   EXPECT_EQ(run.Output.Bytes(), "Content-Type: text/plain\r\n\r\npartial\n");
 }
 
 TEST(RunCGIProcess, StandardErrorFailsTheRunWithItsText) {
   TRun run;
-  RunChild(run, "/bin/sh " + Script("stderr.sh"));
+  RunChild(run, "/bin/sh", {Script("stderr.sh")});
   EXPECT_FALSE(run.Clean);
   EXPECT_EQ(run.StatusCode, 500);
   EXPECT_EQ(run.StatusText, "something went wrong");
@@ -116,7 +119,7 @@ TEST(RunCGIProcess, ProgramThatCannotStartGives500WithTheSystemText) {
   tovktest::TempDir dir;
   tovktest::WriteFile(dir / "data.txt", "x");
   TRun run;
-  RunChild(run, gwtest::Sys(dir / "data.txt") + " ");
+  RunChild(run, gwtest::Sys(dir / "data.txt"), {});
   EXPECT_FALSE(run.Clean);
   EXPECT_EQ(run.StatusCode, 500);
   EXPECT_EQ(run.StatusText, SystemErrorText(EACCES));
@@ -126,7 +129,7 @@ TEST(RunCGIProcess, ProgramThatCannotStartGives500WithTheSystemText) {
 TEST(RunCGIProcess, WorkingDirectoryIsTheGivenOne) {
   tovktest::TempDir dir;
   TRun run;
-  RunChild(run, "/bin/pwd", "", gwtest::Sys(dir.Path()) + "\\");
+  RunChild(run, "/bin/pwd", {}, "", gwtest::Sys(dir.Path()) + "\\");
   EXPECT_EQ(run.Output.Bytes(), dir.Path() + "\n");
 }
 
@@ -134,9 +137,41 @@ TEST(RunCGIProcess, BackgroundGrandchildDoesNotKeepTheRequestWaiting) {
   // The grandchild keeps standard output and error open long after the
   // child has ended; the relays stop once the child is gone.
   TRun run;
-  RunChild(run, "/bin/sh -c \"sleep 3 & echo done\"");
+  RunChild(run, "/bin/sh", {"-c", "sleep 3 & echo done"});
   EXPECT_TRUE(run.Clean) << run.StatusText;
   EXPECT_EQ(run.Output.Bytes(), "done\n");
+}
+
+TEST(RunCGIProcess, RunawayProgramIsEndedWithItsWholeGroup) {
+  // It and its grandchild ignore SIGTERM, so the kill after the grace is
+  // what ends them; the relays end with them, and the run reports it.
+  tovktest::TempDir dir;
+  constexpr int kLimitMs = 300;
+  TRun run;
+  auto started = std::chrono::steady_clock::now();
+  RunChild(run, "/bin/sh", {Script("runaway.sh")}, "", gwtest::Sys(dir.Path()), {}, kLimitMs);
+  auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_FALSE(run.Clean);
+  EXPECT_EQ(run.StatusCode, 500);
+  EXPECT_EQ(run.StatusText, "Skript neskončil do 1 s a byl ukončen.");
+  EXPECT_EQ(run.Output.Bytes(), "Content-Type: text/plain\r\n\r\nstarted\n");
+  EXPECT_GE(took, std::chrono::milliseconds(kLimitMs));
+  EXPECT_LT(took, std::chrono::milliseconds(kLimitMs + kCgiTerminateGraceMs) + std::chrono::seconds(20));
+  const int group = std::atoi(tovktest::ReadFile(dir / "runaway.pid").c_str());
+  ASSERT_GT(group, 0);
+  EXPECT_TRUE(tovktest::ProcessGroupGone(group, getpid()));
+}
+
+TEST(CgiTimeLimit, TheVariableCanOnlyShortenTheBound) {
+  const std::pair<const char*, int> cases[] = {
+      {"1500", 1500}, {"0", kCgiTimeLimitMs}, {"-5", kCgiTimeLimitMs}, {"12x", kCgiTimeLimitMs},
+      {"999999999", kCgiTimeLimitMs}, {"", kCgiTimeLimitMs}};
+  for (const auto& [value, expected] : cases) {
+    setenv(kCgiTimeLimitVariable, value, 1);
+    EXPECT_EQ(CgiTimeLimitMs(), expected) << "'" << value << "'";
+  }
+  unsetenv(kCgiTimeLimitVariable);
+  EXPECT_EQ(CgiTimeLimitMs(), kCgiTimeLimitMs);
 }
 
 }  // namespace

@@ -192,4 +192,50 @@ TEST(PreloadedExtension, ListedSharedAndReloadedByARestart) {
   EXPECT_EQ(tovktest::ReadFile(events), "version\nterminate 2\nversion\nterminate 2\n");
 }
 
+// A document root whose name holds an interpreter's extension
+// ("www.shop.cz" holds ".sh"): its scripts run rather than show their
+// source, an extension in a directory's name makes nothing of the files in
+// it, and a script name with a blank is one argument.
+TEST(GatewayExtensions, FoundByTheEndOfTheFileNameOnly) {
+  ServerProcess server;
+  const std::string root = server.Dir() / "srv/www.shop.cz";
+  for (const char* dir : {"/cgi", "/a.shtml", "/lib.dll.d"}) tovktest::MakeDirs(root + dir);
+  gwtest::AllowExecution(root + "/cgi");
+  const std::string script =
+      "#!/bin/sh\nprintf 'Content-Type: text/plain\\r\\n\\r\\nARG0=%s\\n' \"$0\"\nenv\n";
+  tovktest::WriteFile(root + "/cgi/formular.sh", script);
+  tovktest::WriteFile(root + "/cgi/a b.sh", script);
+  const std::string page = "<!--#echo var=\"DOCUMENT_NAME\" --> as written";
+  tovktest::WriteFile(root + "/a.shtml/page.txt", page);
+  tovktest::WriteFile(root + "/lib.dll.d/readme.txt", "readme");
+  const std::string apps[] = {"sh,/bin/sh", "shtml,TOVK/SSI", "dll,TOVK/ISAPI"};
+  std::string config = server.BaseConfig() + "\"Alias 1\"=\"" +
+                       ServerProcess::RegEscape("*,/," + ServerProcess::SystemPath(root) + "\\") +
+                       "\"\n\"App num\"=dword:00000003\n";
+  for (int i = 0; i < 3; ++i)
+    config += "\"App " + std::to_string(i + 1) + "\"=\"" + ServerProcess::RegEscape(apps[i]) + "\"\n";
+  ASSERT_TRUE(server.ImportReg(config)) << server.LastToolOutput;
+  ASSERT_TRUE(server.Start()) << server.Output();
+  auto get = [&](const std::string& request) {
+    return tovktest::HttpExchange(server.Port(), request);
+  };
+
+  std::string form = get("GET /cgi/formular.sh HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(gwtest::ResponseBody(form).rfind("ARG0=formular.sh\n", 0), 0u) << form;
+  EXPECT_EQ(form.find("#!/bin/sh"), std::string::npos) << "the source was served";
+  std::string blank = get("GET /cgi/a%20b.sh HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(gwtest::ResponseBody(blank).rfind("ARG0=a b.sh\n", 0), 0u) << blank;
+  EXPECT_EQ(gwtest::ResponseBody(get("GET /a.shtml/page.txt HTTP/1.0\r\n\r\n")), page);
+  EXPECT_EQ(gwtest::ResponseBody(get("GET /lib.dll.d/readme.txt HTTP/1.0\r\n\r\n")), "readme");
+
+  // A header value cannot add a variable, whether the reader refuses it or
+  // passes it on.
+  std::string smuggled = get(std::string("GET /cgi/formular.sh HTTP/1.0\r\nUser-Agent: x") +
+                             '\0' + "PERL5OPT=-d\r\n\r\n");
+  EXPECT_TRUE(smuggled.rfind("HTTP/1.0 400", 0) == 0 || smuggled.rfind("HTTP/1.0 200", 0) == 0)
+      << smuggled;
+  EXPECT_EQ(smuggled.find("PERL5OPT"), std::string::npos) << smuggled;
+  EXPECT_EQ(server.Stop(), 0);
+}
+
 }  // namespace

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -41,6 +42,9 @@ void WriteScript(const std::string& path, const std::string& text) {
   chmod(path.c_str(), 0755);
 }
 
+// The CGI time bound the servers of these tests run with.
+constexpr std::chrono::milliseconds kTestCgiLimit = 4s;
+
 class Limits : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -55,6 +59,13 @@ class Limits : public ::testing::Test {
                 "#!/bin/sh\nprintf 'Content-Type: text/plain\\r\\n\\r\\nignored the body\\n'\n");
     WriteScript(Site.CgiDir() + "/ok.cgi",
                 "#!/bin/sh\nprintf 'Content-Type: text/plain\\r\\n\\r\\ncgi works\\n'\n");
+    // Never ends, and leaves a grandchild in its group; its id (the
+    // group's) goes to runaway.pid beside it.
+    WriteScript(Site.CgiDir() + "/runaway.cgi",
+                "#!/bin/sh\nprintf 'Content-Type: text/plain\\r\\n\\r\\nstarted\\n'\n"
+                "echo $$ > runaway.pid\nsleep 1000 &\nwait\n");
+    // Shorter than the service's bound, long enough for the 50 MB flood.
+    Site.Process().Env["TOVK_CGI_TIME_LIMIT_MS"] = std::to_string(kTestCgiLimit.count());
     ASSERT_TRUE(Site.Start()) << Site.Process().Output();
   }
   void TearDown() override {
@@ -161,6 +172,26 @@ TEST_F(Limits, ClientsLeavingMidReplyDoNotStopTheServer) {
 
 TEST_F(Limits, MisbehavingCgiProgramsAreContained) {
   EXPECT_NE(Site.Get("GET /cgi/ok.cgi HTTP/1.0\r\n\r\n").find("cgi works"), std::string::npos);
+
+  // A program that never ends is ended at the bound with its whole group:
+  // the 500 page, no process and no thread left behind.
+  const int threadsBefore = tovktest::ThreadCount(Site.Process().Pid());
+  auto runawayStarted = Clock::now();
+  std::string runaway = Site.Get("GET /cgi/runaway.cgi HTTP/1.0\r\n\r\n", 60s);
+  EXPECT_EQ(StatusOf(runaway), 500) << runaway;
+  EXPECT_NE(runaway.find("Skript neskon"), std::string::npos) << runaway;
+  EXPECT_GE(Clock::now() - runawayStarted, kTestCgiLimit);
+  const int group = std::atoi(tovktest::ReadFile(Site.CgiDir() + "/runaway.pid").c_str());
+  ASSERT_GT(group, 0);
+  EXPECT_TRUE(tovktest::ProcessGroupGone(group, Site.Process().Pid()));
+  bool threadsEnded = false;
+  for (int round = 0; round < 200 && !threadsEnded; ++round) {
+    threadsEnded = tovktest::ThreadCount(Site.Process().Pid()) <= threadsBefore;
+    if (!threadsEnded) std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_TRUE(threadsEnded) << tovktest::ThreadCount(Site.Process().Pid()) << " threads, "
+                            << threadsBefore << " before";
+  EXPECT_TRUE(Site.Healthy());
 
   // Killed after part of its answer: what it wrote, or an error; never a
   // hang, and the next request is served.

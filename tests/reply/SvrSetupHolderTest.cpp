@@ -168,21 +168,30 @@ TEST(FindMimeType, ContentTypeIsCutTo100Characters) {
   EXPECT_EQ(holder.FindMimeType("a.x"), std::string(100, 't'));
 }
 
-TEST(FindApplication, FirstOccurrenceOfTheKeyDecides) {
+TEST(FindApplication, TheExtensionMustEndTheFileName) {
   TSvrSetupHolder holder;
-  holder.AppTable = {"pl,c:\\perl\\perl.exe"};
-  std::string path = "c:\\a.pl.d\\x.pl", program, extra;
-  EXPECT_FALSE(holder.FindApplication(path, program, extra));
-
-  path = "c:\\cgi\\X.PL";
-  EXPECT_TRUE(holder.FindApplication(path, program, extra));
-  EXPECT_EQ(program, "c:\\perl\\perl.exe");
-  EXPECT_EQ(extra, "");
-
-  path = "/cgi/x.pl/more/info";
-  EXPECT_TRUE(holder.FindApplication(path, program, extra));
-  EXPECT_EQ(path, "/cgi/x.pl");
-  EXPECT_EQ(extra, "/more/info");
+  holder.AppTable = {"sh,/bin/sh", "pl,c:\\perl\\perl.exe", "shtml,TOVK/SSI"};
+  auto find = [&](std::string path) {
+    std::string program, extra;
+    if (!holder.FindApplication(path, program, extra)) return std::string("none");
+    return program + "|" + path + "|" + extra;
+  };
+  // The key's text earlier in the path (a directory, a longer name) does
+  // not hide the extension that ends the file name.
+  EXPECT_EQ(find("\\srv\\www.shop.cz\\cgi\\formular.sh"),
+            "/bin/sh|\\srv\\www.shop.cz\\cgi\\formular.sh|");
+  EXPECT_EQ(find("c:\\a.pl.d\\x.pl"), "c:\\perl\\perl.exe|c:\\a.pl.d\\x.pl|");
+  EXPECT_EQ(find("c:\\cgi\\X.PL"), "c:\\perl\\perl.exe|c:\\cgi\\X.PL|");
+  // Nor does an extension in a directory make the file under it one.
+  EXPECT_EQ(find("c:\\www\\a.shtml\\page.txt"), "none");
+  EXPECT_EQ(find("c:\\www\\x.pl.d\\notes.txt"), "none");
+  EXPECT_EQ(find("c:\\www\\docs.shtml\\"), "none");
+  // ".sh" is a prefix of ".shtml": the first entry whose key ends the name.
+  EXPECT_EQ(find("c:\\www\\page.shtml"), "TOVK/SSI|c:\\www\\page.shtml|");
+  // Extra path after the file name: the key ends the segment before "/".
+  EXPECT_EQ(find("/cgi/x.pl/more/x.pl"), "c:\\perl\\perl.exe|/cgi/x.pl|/more/x.pl");
+  EXPECT_EQ(find("/www.pl.cz/cgi/x.pl/more"), "c:\\perl\\perl.exe|/www.pl.cz/cgi/x.pl|/more");
+  EXPECT_EQ(find("c:\\cgi\\x.pl\\more"), "none");
 }
 
 TEST(FindApplication, OnlyCountModulo256EntriesAreConsulted) {
@@ -281,8 +290,12 @@ TEST_F(Modules, LoadsEachLibraryOnceAndListsIt) {
   int before = Calls();
   {
     TSvrSetupHolder holder;
+    // ".dll" in a directory does not make a library of a program.
+    tovktest::TempDir dir;
+    tovktest::MakeDirs(dir / "ext.dll.d");
+    WriteFile(dir / "ext.dll.d/plain", tovktest::ReadFile(TOVK_TEST_EXTENSION));
     holder.AppTable = {"xyz," + path, "abc," + path, "nope,c:\\missing\\lib.dll",
-                       "pl,c:\\perl\\perl.exe"};
+                       "pl,c:\\perl\\perl.exe", "q," + Sys(dir / "ext.dll.d/plain")};
     holder.LoadModules();
     ASSERT_EQ(holder.Modules.size(), 1u);
     EXPECT_EQ(holder.ModuleTableHtml(),

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -268,6 +269,53 @@ std::string HttpExchange(int port, const std::string& request, std::chrono::mill
   std::string answer = ReceiveAll(fd, timeout);
   close(fd);
   return answer;
+}
+
+namespace {
+
+// State, parent and process group of every process, from /proc/N/stat:
+// "pid (name) state ppid pgrp ...", the name possibly holding blanks.
+struct ProcessStat {
+  char State = '?';
+  int Parent = 0;
+  int Group = 0;
+};
+
+std::vector<ProcessStat> AllProcesses() {
+  std::vector<ProcessStat> all;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    std::string stat = ReadFile(entry.path().string() + "/stat");
+    std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    ProcessStat p;
+    std::istringstream fields(stat.substr(close + 1));
+    if (fields >> p.State >> p.Parent >> p.Group) all.push_back(p);
+  }
+  return all;
+}
+
+}  // namespace
+
+bool ProcessGroupGone(int group, int collector, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    bool left = false;
+    for (const ProcessStat& p : AllProcesses())
+      if (p.Group == group && (p.State != 'Z' || p.Parent == collector)) left = true;
+    if (!left) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+int ThreadCount(int pid) {
+  int count = 0;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it("/proc/" + std::to_string(pid) + "/task", error), end;
+       !error && it != end; it.increment(error))
+    ++count;
+  return count;
 }
 
 }  // namespace tovktest

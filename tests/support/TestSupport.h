@@ -68,6 +68,15 @@ RunResult Run(const std::vector<std::string>& argv,
 int SpawnWithOutput(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
                     const std::string& outputPath);
 
+// Processes of a process group that still run: a member that has ended but
+// waits to be collected by a parent other than `collector` counts as gone
+// (an orphan is collected by init, which a test sandbox may lack). True
+// once none is left, waiting at most `timeout`.
+bool ProcessGroupGone(int group, int collector,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(10));
+// The number of threads of a process (its /proc task entries).
+int ThreadCount(int pid);
+
 // A connected loopback TCP pair: `client` connected to `server`, the
 // accepted end. A receive buffer for the client is set before connecting,
 // so the window it offers is small from the start (0 leaves the default).
