@@ -7,7 +7,10 @@
 // carries a token that only the pages can make: an HMAC of what the request
 // changes, under a per-installation key that lives beside the registry
 // database with mode 0600. A page of another site cannot read the pages, so
-// it never learns a token.
+// it never learns a token. (A check in the host, comparing Origin with Host
+// before any extension runs, would put this extension's policy into the
+// server for every extension alike, and would pass a browser that sends no
+// Origin; the token keeps the rule where the pages are made.)
 //
 // A token is bound to what it allows: a form's token to the form's action,
 // a delete link's token to the link, entry included. A delete link that ends
