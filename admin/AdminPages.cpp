@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "admin/AdminToken.h"
 #include "admin/tisapireplyU.h"
 #include "common/IntText.h"
 #include "common/NTRegistry.h"
@@ -25,6 +26,8 @@ constexpr const char* kClosingLabel =
     "vše vyplňeno, uložte data.</b></font></td></tr><tr><td align=center>";
 constexpr const char* kFormTableEnd = "</tr></td></table>";
 constexpr const char* kAboutUrl = "admin.dll?action=about";
+constexpr const char* kSettingsForm = "admin.dll?action=nastaveni&subaction=save";
+constexpr const char* kLogDatabaseForm = "admin.dll?action=mysql&subaction=save";
 
 // The Windows number of the system attribute; the platform's search header
 // names only the bits it sets itself.
@@ -55,6 +58,34 @@ void PickerScript(TISAPIReply& reply, const std::string& url) {
 }
 
 bool Present(const std::string& field) { return field != kNoData; }
+
+constexpr const char* kRefusedForeign =
+    "Požadavek nepřišel ze stránek administrace serveru, nic nebylo změněno.";
+constexpr const char* kRefusedNoKey = "Klíč administrace nelze načíst, nic nebylo změněno: ";
+
+void Refusal(TISAPIReply& reply, const std::string& text) {
+  reply.AddBreakLine("<B><FONT COLOR=red>" + text + "</FONT></B>");
+}
+
+// A change goes ahead only with the token the pages gave out for exactly
+// that change (`what`). Otherwise the page says why at its top and the
+// handler goes on to show the current state, changing nothing.
+bool ChangeAllowed(TISAPIReply& reply, const TAdminKey& key, const std::string& what) {
+  if (!key.Loaded()) {
+    Refusal(reply, kRefusedNoKey + HtmlText(key.Problem()));
+    return false;
+  }
+  if (key.Accepts(what, reply.GetField(kTokenField))) return true;
+  Refusal(reply, kRefusedForeign);
+  return false;
+}
+
+// Every editing form is named "nast" and posts to `action`; its token is the
+// first field, ahead of anything typed into the form.
+void BeginChangeForm(TISAPIReply& reply, const TAdminKey& key, const std::string& action) {
+  reply.BeginForm(action, "POST", "nast");
+  reply.AddHidden(kTokenField, key.Token(action));
+}
 
 // The configuration key, opened without creation by a registry object of its
 // own, and closed again however the page ends.
@@ -121,8 +152,35 @@ void DeleteEntries(const char* word, const std::string& target) {
   WriteCount(key.Reg, word, kept);
 }
 
-std::string DeleteLink(const char* action, const std::string& entry) {
+// What a delete link does, as its token is made and checked.
+std::string DeleteRequest(const char* action, const std::string& entry) {
   return std::string("admin.dll?action=") + action + "&subaction=smaz&co=" + URLEncode(entry);
+}
+
+// The token stands before "co", whose value is stored text and may itself
+// hold "klic=".
+std::string DeleteLink(const TAdminKey& key, const char* action, const std::string& entry) {
+  return std::string("admin.dll?action=") + action + "&subaction=smaz&" + kTokenField + "=" +
+         key.Token(DeleteRequest(action, entry)) + "&co=" + URLEncode(entry);
+}
+
+std::string AddRequest(const char* action) {
+  return std::string("admin.dll?action=") + action + "&subaction=add";
+}
+
+// The add or delete that the request asks for, when its token allows it.
+enum class TListChange { None, Add, Delete };
+TListChange RequestedListChange(TISAPIReply& reply, const TAdminKey& key, const char* action) {
+  const std::string subaction = reply.GetField("subaction");
+  if (subaction == "add") {
+    return ChangeAllowed(reply, key, AddRequest(action)) ? TListChange::Add : TListChange::None;
+  }
+  if (subaction == "smaz") {
+    return ChangeAllowed(reply, key, DeleteRequest(action, reply.GetField("co")))
+               ? TListChange::Delete
+               : TListChange::None;
+  }
+  return TListChange::None;
 }
 
 // What differs between the three two-part list pages.
@@ -138,10 +196,11 @@ struct TListPage {
 };
 
 void TwoPartListPage(TISAPIReply& reply, const TListPage& page) {
-  const std::string subaction = reply.GetField("subaction");
-  if (subaction == "add") {
+  const TAdminKey adminKey;
+  const TListChange change = RequestedListChange(reply, adminKey, page.Action);
+  if (change == TListChange::Add) {
     AddEntry(page.Word, reply.GetField(page.FirstField) + "," + reply.GetField(page.SecondField));
-  } else if (subaction == "smaz") {
+  } else if (change == TListChange::Delete) {
     DeleteEntries(page.Word, reply.GetField("co"));
   }
 
@@ -160,13 +219,13 @@ void TwoPartListPage(TISAPIReply& reply, const TListPage& page) {
         SplitFirstComma(entry, first, second);
         reply.Add(kRowStart);
         reply.Add(kCellFont);
-        reply.Add(first);
+        reply.Add(HtmlText(first));
         reply.Add(kCellSeparator);
         reply.Add(kCellFont);
-        reply.AddLine(second.substr(0, kSecondPartShown));
+        reply.AddLine(HtmlText(second.substr(0, kSecondPartShown)));
         reply.Add(kCellSeparator);
         reply.Add(kCellFont);
-        reply.AddLink(DeleteLink(page.Action, entry), "Smaž");
+        reply.AddLink(DeleteLink(adminKey, page.Action, entry), "Smaž");
         reply.AddLine(kRowEnd);
       }
       reply.Add("</table>");
@@ -175,8 +234,7 @@ void TwoPartListPage(TISAPIReply& reply, const TListPage& page) {
   }
 
   reply.AddBreak();
-  reply.BeginForm(std::string("admin.dll?action=") + page.Action + "&subaction=add", "POST",
-                  "nast");
+  BeginChangeForm(reply, adminKey, AddRequest(page.Action));
   reply.Add(kTableStart);
   reply.Add(HeadingFirst(page.FirstHeading));
   reply.AddLine(std::string("</td><td bgcolor=#FFCC00 align=center><B>") + page.SecondHeading +
@@ -227,13 +285,15 @@ std::string DirectoryPart(const std::string& path) {
   return last == std::string::npos ? std::string() : path.substr(0, last + 1);
 }
 
-std::string DoubleBackslashes(const std::string& text) {
-  std::string out;
+// A script identifier of ASCII letters, digits and "_", not starting with a
+// digit.
+bool IsPlainName(const std::string& text) {
+  if (text.empty() || (text[0] >= '0' && text[0] <= '9')) return false;
   for (const char c : text) {
-    out += c;
-    if (c == '\\') out += '\\';
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!letter && !(c >= '0' && c <= '9') && c != '_') return false;
   }
-  return out;
+  return true;
 }
 
 // One level of a browse listing: the entries of `directory` that `keep`
@@ -245,7 +305,10 @@ void ListOptions(TISAPIReply& reply, const std::string& directory, Keep keep) {
   TSearchRec found;
   if (search.FindFirst(directory + "*.*", found)) {
     do {
-      if (keep(found)) reply.AddLine("<OPTION VALUE=\"" + found.Name + "\">" + found.Name);
+      if (keep(found)) {
+        reply.AddLine("<OPTION VALUE=\"" + HtmlAttribute(found.Name) + "\">" +
+                      HtmlText(found.Name));
+      }
     } while (search.FindNext(found));
   }
   search.Close();
@@ -298,11 +361,12 @@ std::string FullPathName(const std::string& path) {
 }
 
 void SettingsPage(TISAPIReply& reply) {
-  if (reply.GetField("subaction") == "save") {
+  const TAdminKey adminKey;
+  if (reply.GetField("subaction") == "save" && ChangeAllowed(reply, adminKey, kSettingsForm)) {
     const std::string portText = reply.GetField("port");
     int32_t port = 0;
     if (!ParseInteger(portText, port)) {
-      reply.AddBreakLine("\"" + portText + "\" není číslo!!!");
+      reply.AddBreakLine("\"" + HtmlText(portText) + "\" není číslo!!!");
       return;
     }
     TConfigKey key;
@@ -316,7 +380,7 @@ void SettingsPage(TISAPIReply& reply) {
     }
   }
 
-  reply.BeginForm("admin.dll?action=nastaveni&subaction=save", "POST", "nast");
+  BeginChangeForm(reply, adminKey, kSettingsForm);
   std::string protFile;
   {
     TConfigKey key;
@@ -368,7 +432,8 @@ void SettingsPage(TISAPIReply& reply) {
 }
 
 void LogDatabasePage(TISAPIReply& reply) {
-  if (reply.GetField("subaction") == "save") {
+  const TAdminKey adminKey;
+  if (reply.GetField("subaction") == "save" && ChangeAllowed(reply, adminKey, kLogDatabaseForm)) {
     TConfigKey key;
     if (key.Open) {
       key.Reg.WriteString(reg::kLogMySQLHost, reply.GetField("host"));
@@ -377,7 +442,7 @@ void LogDatabasePage(TISAPIReply& reply) {
     }
   }
 
-  reply.BeginForm("admin.dll?action=mysql&subaction=save", "POST", "nast");
+  BeginChangeForm(reply, adminKey, kLogDatabaseForm);
   {
     TConfigKey key;
     if (key.Open) {
@@ -413,7 +478,7 @@ void BrowsePage(TISAPIReply& reply) {
 
   reply.BeginForm("admin.dll?action=browse", "POST", "brdir");
   reply.AddBreakLine("<center>Aktuelní adresář:");
-  reply.AddBreakLine(path);
+  reply.AddBreakLine(HtmlText(path));
   reply.AddRule();
   reply.AddLine("<SELECT name=goto size=10>");
   ListOptions(reply, path, [](const TSearchRec& entry) {
@@ -431,8 +496,10 @@ void BrowsePage(TISAPIReply& reply) {
   reply.AddLine("</center>");
   reply.EndForm();
 
-  if (Present(kam)) {
-    const std::string value = DoubleBackslashes(path) + (Present(add) ? add : "");
+  // The field name stands in the script as a name, where no escape helps:
+  // the pages only ever ask for plain names, so anything else gets no script.
+  if (Present(kam) && IsPlainName(kam)) {
+    const std::string value = ScriptString(path + (Present(add) ? add : ""));
     reply.AddLine("<SCRIPT LANGUAGE=\"JavaScript\">");
     reply.AddLine("top.edit.document.nast." + kam + ".value='" + value + "';");
     reply.AddLine("</SCRIPT>");
@@ -476,14 +543,15 @@ void InterpreterListPage(TISAPIReply& reply) {
 }
 
 void AliasListPage(TISAPIReply& reply) {
-  const std::string subaction = reply.GetField("subaction");
-  if (subaction == "add") {
+  const TAdminKey adminKey;
+  const TListChange change = RequestedListChange(reply, adminKey, "zastupci");
+  if (change == TListChange::Add) {
     std::string co = reply.GetField("co");
     std::string cim = reply.GetField("cim");
     if (!co.empty() && co.back() != '/') co += '/';
     cim = WithTrailingBackslash(cim);
     AddEntry(reg::kAlias, reply.GetField("svr") + "," + co + "," + cim);
-  } else if (subaction == "smaz") {
+  } else if (change == TListChange::Delete) {
     DeleteEntries(reg::kAlias, reply.GetField("co"));
   }
 
@@ -504,16 +572,16 @@ void AliasListPage(TISAPIReply& reply) {
         SplitFirstComma(rest, prefix, directory);
         reply.Add(kRowStart);
         reply.Add(kCellFont);
-        reply.Add(server);
+        reply.Add(HtmlText(server));
         reply.Add(kCellSeparator);
         reply.Add(kCellFont);
-        reply.AddLine(prefix);
+        reply.AddLine(HtmlText(prefix));
         reply.Add(kCellSeparator);
         reply.Add(kCellFont);
-        reply.AddLine(directory);
+        reply.AddLine(HtmlText(directory));
         reply.Add(kCellSeparator);
         reply.Add(kCellFont);
-        reply.AddLink(DeleteLink("zastupci", entry), "Smaž");
+        reply.AddLink(DeleteLink(adminKey, "zastupci", entry), "Smaž");
         reply.AddLine(kRowEnd);
       }
       reply.Add("</table>");
@@ -522,7 +590,7 @@ void AliasListPage(TISAPIReply& reply) {
   }
 
   reply.AddBreak();
-  reply.BeginForm("admin.dll?action=zastupci&subaction=add", "POST", "nast");
+  BeginChangeForm(reply, adminKey, AddRequest("zastupci"));
   reply.Add("<center><table><tr><td><table BORDER CELLSPACING=0 width=\"100%\">");
   reply.Add("<tr><td bgcolor=#FFCC00 align=center><B>Co zastoupit</B>");
   reply.AddLine("</td><td bgcolor=#FFCC00 align=center><B>Jméno serveru</B></td></tr>");
@@ -538,7 +606,7 @@ void AliasListPage(TISAPIReply& reply) {
         std::string name, type;
         SplitFirstComma(key.Reg.ReadString(reg::EntryName(reg::kVirt, i)), name, type);
         const std::string option = name + " (" + type.substr(0, kSecondPartShown) + ")";
-        reply.AddLine("<OPTION value=\"" + option + "\">" + option);
+        reply.AddLine("<OPTION value=\"" + HtmlAttribute(option) + "\">" + HtmlText(option));
       }
     }
   }

@@ -4,6 +4,12 @@
 // delete a list entry), then shows the state read back from the registry
 // with the form for the next change.
 //
+// A change (a save, an add, a delete) is made only when the request carries
+// the token that the pages put into the form or link for it (see
+// AdminToken.h); a request without it changes nothing and its page says so.
+// Viewing needs no token. Request and registry text that a page writes back
+// is escaped for the place it goes.
+//
 // The configuration key is opened without creation, with a fresh registry
 // object for every open: a missing key skips the saving and the display,
 // the rest of the page is still built. A count or integer value that is

@@ -57,7 +57,7 @@ void TISAPIReply::AddInput(const char* type, const std::string& name, uint8_t si
                            const std::string& value) {
   std::string tag = std::string("<INPUT TYPE=") + type + " NAME=\"" + name + "\" SIZE=\"" +
                     std::to_string(size) + "\"";
-  if (!value.empty()) tag += " VALUE=\"" + value + "\"";
+  if (!value.empty()) tag += " VALUE=\"" + HtmlAttribute(value) + "\"";
   AddLine(tag + ">");
 }
 
@@ -71,7 +71,7 @@ void TISAPIReply::AddPasswordInput(const std::string& name, uint8_t size,
 }
 
 void TISAPIReply::AddHidden(const std::string& name, const std::string& value) {
-  AddLine("<INPUT TYPE=hidden NAME=\"" + name + "\" VALUE=\"" + value + "\">");
+  AddLine("<INPUT TYPE=hidden NAME=\"" + name + "\" VALUE=\"" + HtmlAttribute(value) + "\">");
 }
 
 void TISAPIReply::AddSubmit(const std::string& caption) {
@@ -92,6 +92,60 @@ std::string TISAPIReply::GetField(const std::string& name) const {
   const std::size_t from = at + key.size();
   const std::size_t end = Request.find('&', from);
   return Request.substr(from, end == std::string::npos ? std::string::npos : end - from);
+}
+
+std::string HtmlText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string HtmlAttribute(const std::string& text) {
+  // Inside double quotes only the quote ends the value; "<" and ">" are
+  // plain there, so "<NoDaTa>" still goes out and comes back as it is.
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string ScriptString(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\'': out += "\\'"; break;
+      case '"': out += "\\\""; break;
+      case '\r': out += "\\r"; break;
+      case '\n': out += "\\n"; break;
+      default:
+        if (b < 0x20 || b == 0x7F || c == '<' || c == '>') {
+          out += "\\x";
+          out += kHex[b >> 4];
+          out += kHex[b & 0x0F];
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out;
 }
 
 std::string URLEncode(const std::string& text) {

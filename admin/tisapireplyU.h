@@ -1,9 +1,12 @@
 #pragma once
 // TISAPIReply: the page builder of the administration extension. It holds the
 // page being built and the decoded request data, appends fixed pieces of
-// HTML and reads form fields out of the request. Nothing is escaped: texts
-// pass into the page as they are, the access file of the administration
-// directory is what keeps strangers away from these pages.
+// HTML and reads form fields out of the request.
+//
+// The VALUE of an input is escaped here, since it always stands in a quoted
+// attribute and often holds request or registry text. Everything else is
+// mark-up and passes as it is: a page that puts request or registry text
+// into it escapes that text first, with the helper for the place it goes.
 
 #include <cstdint>
 #include <string>
@@ -42,6 +45,16 @@ class TISAPIReply {
   void AddInput(const char* type, const std::string& name, uint8_t size,
                 const std::string& value);
 };
+
+// Text for the content of an element: "&", "<" and ">" as references.
+std::string HtmlText(const std::string& text);
+// Text for a double-quoted attribute value: "&" and the quote as references.
+std::string HtmlAttribute(const std::string& text);
+// Text for a single-quoted script string inside a SCRIPT element: the
+// backslash doubled, quotes escaped, line ends and other control bytes as
+// escapes, and "<" and ">" as \x3C and \x3E so that no "</script>" can end
+// the element early.
+std::string ScriptString(const std::string& text);
 
 // Letters, digits, "-" and "/" stay, a blank becomes "+", every other byte
 // "%XX" with upper-case hexadecimal digits.

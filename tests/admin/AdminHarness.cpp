@@ -9,6 +9,8 @@
 #include <memory>
 
 #include "common/NTRegistry.h"
+#include "admin/AdminToken.h"
+#include "admin/tisapireplyU.h"
 #include "common/RegNames.h"
 #include "platform/Module.h"
 #include "platform/Paths.h"
@@ -136,6 +138,36 @@ TResult Call(const TCall& call) {
   }
   result.HttpStatus = ecb.dwHttpStatusCode;
   return result;
+}
+
+std::string FormToken(const std::string& page) {
+  const std::string field =
+      std::string("<INPUT TYPE=hidden NAME=\"") + kTokenField + "\" VALUE=\"";
+  const std::size_t at = page.find(field);
+  if (at == std::string::npos) return "";
+  const std::size_t from = at + field.size();
+  return page.substr(from, page.find('"', from) - from);
+}
+
+TResult Submit(const std::string& query, const std::string& fields) {
+  const std::string token = FormToken(Get(query.substr(0, query.find("&subaction"))).Page);
+  EXPECT_FALSE(token.empty()) << "no form token on the page of " << query;
+  return Post(query, std::string(kTokenField) + "=" + token + "&" + fields);
+}
+
+TResult FollowDeleteLink(const std::string& action, const std::string& entry) {
+  const std::string page = Get("action=" + action).Page;
+  const std::string start = "<A HREF=\"admin.dll?action=" + action + "&subaction=smaz&";
+  const std::string end = "&co=" + URLEncode(entry) + "\">";
+  for (std::size_t at = page.find(start); at != std::string::npos; at = page.find(start, at + 1)) {
+    const std::size_t close = page.find("\">", at);
+    if (close == std::string::npos) break;
+    if (page.compare(close + 2 - end.size(), end.size(), end) != 0) continue;
+    const std::size_t query = at + std::strlen("<A HREF=\"admin.dll?");
+    return Get(page.substr(query, close - query));
+  }
+  ADD_FAILURE() << "no delete link for " << entry << " on the page of " << action;
+  return TResult{};
 }
 
 void DeleteConfigKey() { RegDeleteTree(HKEY_LOCAL_MACHINE, reg::kServerKey); }

@@ -34,6 +34,16 @@ inline TResult Post(const std::string& query, const std::string& body) {
   return Call({query, body, -1});
 }
 
+// The token field of a page's editing form; empty when the page has none.
+std::string FormToken(const std::string& page);
+// A form sent as a browser sends it from the page that shows it: that page
+// (the query up to "&subaction") is fetched first for the form's token,
+// which leads the fields.
+TResult Submit(const std::string& query, const std::string& fields);
+// Follows the delete link that the list page of `action` shows for `entry`;
+// a failure of the test when the page has no such link.
+TResult FollowDeleteLink(const std::string& action, const std::string& entry);
+
 // The configuration key of the test's registry.
 void DeleteConfigKey();
 void CreateConfigKey();  // empty

@@ -75,3 +75,16 @@ TEST(URLEncode, KeepsOnlyLettersDigitsDashAndSlash) {
   EXPECT_EQ(URLEncode(std::string("\x00\x0a\xe8\xff", 4)), "%00%0A%E8%FF");
   EXPECT_EQ(URLEncode("%+&="), "%25%2B%26%3D");
 }
+
+TEST(TISAPIReply, EscapesForEachPlace) {
+  EXPECT_EQ(HtmlText("a&<b>\"'"), "a&amp;&lt;b&gt;\"'");
+  EXPECT_EQ(HtmlAttribute("a&<b>\"'"), "a&amp;<b>&quot;'");
+  EXPECT_EQ(ScriptString(std::string("\\'\"\r\n\t\x7f<>\xe8", 10)),
+            "\\\\\\'\\\"\\r\\n\\x09\\x7F\\x3C\\x3E\xe8");
+  TISAPIReply reply("");
+  reply.AddTextInput("a", 5, "x\"y&z");
+  reply.AddPasswordInput("b", 5, "\">");
+  EXPECT_EQ(reply.Page,
+            "<INPUT TYPE=text NAME=\"a\" SIZE=\"5\" VALUE=\"x&quot;y&amp;z\">\r\n"
+            "<INPUT TYPE=password NAME=\"b\" SIZE=\"5\" VALUE=\"&quot;>\">\r\n");
+}

@@ -3,10 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
 
+#include "admin/AdminToken.h"
 #include "admin/tisapireplyU.h"
 #include "common/RegNames.h"
+#include "platform/KeyFile.h"
 #include "platform/Paths.h"
 #include "tests/admin/AdminHarness.h"
 #include "tests/support/TestSupport.h"
@@ -104,8 +108,8 @@ TEST_F(AdminPages, BadEscapeFailsTheRequest) {
 }
 
 TEST_F(AdminPages, SettingsSaveStoresAndShowsTheValues) {
-  const TResult r = Post("action=nastaveni&subaction=save",
-                         "Port=8080&DefDoc=index.html%2Cdefault.htm&ProtFile=c%3A%5Clogs%5C"
+  const TResult r = Submit("action=nastaveni&subaction=save",
+                           "Port=8080&DefDoc=index.html%2Cdefault.htm&ProtFile=c%3A%5Clogs%5C"
                          "&SSL=1&NewLogFile=1&KeepAlive=1\r\n");
   ExpectPage(r);
   EXPECT_EQ(GetInt(reg::kPort), 8080);
@@ -126,7 +130,7 @@ TEST_F(AdminPages, SettingsSaveStoresAndShowsTheValues) {
 TEST_F(AdminPages, SettingsSaveWithoutBoxesAndFieldsStoresZerosAndTheSentinel) {
   SetInt(reg::kSSLon, 1);
   SetInt(reg::kKeepAlive, 1);
-  const TResult r = Get("action=nastaveni&subaction=save&port=70000");
+  const TResult r = Submit("action=nastaveni&subaction=save", "port=70000");
   ExpectPage(r);
   EXPECT_EQ(GetInt(reg::kPort), 4464) << "the port keeps its low 16 bits";
   EXPECT_EQ(GetInt(reg::kSSLon), 0);
@@ -137,15 +141,83 @@ TEST_F(AdminPages, SettingsSaveWithoutBoxesAndFieldsStoresZerosAndTheSentinel) {
 }
 
 TEST_F(AdminPages, SettingsRefuseAPortThatIsNoNumber) {
-  const TResult r = Post("action=nastaveni&subaction=save", "Port=abc&DefDoc=x&SSL=1");
+  const TResult r = Submit("action=nastaveni&subaction=save", "Port=abc&DefDoc=x&SSL=1");
   ExpectPage(r);
   EXPECT_EQ(r.Page, std::string(kPageStart) + "\"abc\" není číslo!!!<BR>\r\n" + kPageEnd);
   EXPECT_TRUE(Has(r.Page, "nen\xed \xe8\xedslo")) << "the texts go out as Windows-1250 bytes";
   EXPECT_EQ(GetInt(reg::kPort), 80);
   EXPECT_EQ(GetString(reg::kDefaultHTML), "index.html");
   // The field is shown as decoded: a+b%41 is "a bA".
-  EXPECT_TRUE(Has(Get("action=nastaveni&subaction=save&port=a+b%41").Page,
+  EXPECT_TRUE(Has(Submit("action=nastaveni&subaction=save", "port=a+b%41").Page,
                   "\"a bA\" není číslo!!!<BR>\r\n"));
+}
+
+constexpr const char* kForeign = "Požadavek nepřišel ze stránek administrace serveru";
+
+TEST_F(AdminPages, ChangesWithoutTheTokenOfTheirOwnPageAreRefused) {
+  SetList(reg::kMime, {"a,x", "b,y"});
+  const std::string settingsToken = FormToken(Get("action=nastaveni").Page);
+  const std::string mimeToken = FormToken(Get("action=mime").Page);
+  ASSERT_EQ(mimeToken.size(), 64u);
+  EXPECT_EQ(FormToken(Get("action=mime").Page), mimeToken) << "one key for the installation";
+  EXPECT_NE(settingsToken, mimeToken) << "a token is bound to its form";
+
+  const std::string noToken = "ext=e&typ=t";
+  for (const std::string& body :
+       {noToken, "klic=&" + noToken, "klic=" + settingsToken + "&" + noToken,
+        "klic=" + std::string(64, '0') + "&" + noToken, "klic=" + mimeToken.substr(1) + "&" + noToken}) {
+    const TResult r = Post("action=mime&subaction=add", body);
+    ExpectPage(r);
+    EXPECT_TRUE(Has(r.Page, kForeign)) << body;
+    EXPECT_TRUE(Has(r.Page, "co=b%2Cy\">Smaž</A>")) << "the list is still shown";
+  }
+  EXPECT_EQ(GetInt("MIME num"), 2);
+
+  ExpectPage(Post("action=nastaveni&subaction=save", "klic=" + mimeToken + "&Port=1"));
+  ExpectPage(Post("action=mysql&subaction=save", "host=evil"));
+  EXPECT_EQ(GetInt(reg::kPort), 80);
+  EXPECT_FALSE(HasValue(reg::kLogMySQLHost));
+
+  // A delete link's token allows deleting its own entry only.
+  const std::string list = Get("action=mime").Page;
+  const std::size_t link = list.find("klic=", list.find("co=b%2Cy") - 80);
+  const std::string bToken = list.substr(link + 5, 64);
+  for (const std::string& query :
+       {std::string("action=mime&subaction=smaz&co=a%2Cx"),
+        "action=mime&subaction=smaz&klic=" + bToken + "&co=a%2Cx",
+        "action=mime&subaction=smaz&klic=" + mimeToken + "&co=a%2Cx"}) {
+    EXPECT_TRUE(Has(Get(query).Page, kForeign)) << query;
+  }
+  EXPECT_EQ(GetInt("MIME num"), 2);
+  ExpectPage(Get("action=mime&subaction=smaz&klic=" + bToken + "&co=b%2Cy"));
+  EXPECT_EQ(GetInt("MIME num"), 1);
+  EXPECT_EQ(GetString("MIME 1"), "a,x");
+}
+
+TEST_F(AdminPages, TheKeyIsPrivateAndAKeyOthersMayReadIsNotUsed) {
+  const std::string token = FormToken(Get("action=mime").Page);
+  const std::string path = KeyFilePath("admin.key");
+  struct stat info;
+  ASSERT_EQ(::stat(path.c_str(), &info), 0) << path;
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(info.st_size, 32);
+
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+  const TResult readable = Post("action=mime&subaction=add", "klic=" + token + "&ext=e&typ=t");
+  ::chmod(path.c_str(), 0600);
+  ExpectPage(readable);
+  EXPECT_TRUE(Has(readable.Page, "Klíč administrace nelze načíst, nic nebylo změněno: " + path +
+                                     " may be read by others than its owner"))
+      << readable.Page;
+  EXPECT_EQ(GetInt("MIME num"), 0);
+
+  // A new key makes the tokens of the old one worthless.
+  ASSERT_EQ(::unlink(path.c_str()), 0);
+  EXPECT_TRUE(Has(Post("action=mime&subaction=add", "klic=" + token + "&ext=e&typ=t").Page,
+                  kForeign));
+  EXPECT_EQ(GetInt("MIME num"), 0);
+  ExpectPage(Submit("action=mime&subaction=add", "ext=e&typ=t"));
+  EXPECT_EQ(GetInt("MIME num"), 1);
 }
 
 TEST_F(AdminPages, SettingsFailOnAMissingInteger) {
@@ -158,22 +230,26 @@ TEST_F(AdminPages, SettingsFailOnAMissingInteger) {
 
 TEST_F(AdminPages, MissingKeyShowsNoFieldsAndSavesNothing) {
   DeleteConfigKey();
-  for (const char* query :
-       {"action=nastaveni&subaction=save&port=81", "action=mysql&subaction=save&host=h",
-        "action=mime&subaction=add&ext=a&typ=b", "action=zastupci&subaction=smaz&co=x",
-        "action=virtual", "action=interpreti"}) {
-    const TResult r = Get(query);
+  const std::string aliasDelete = "admin.dll?action=zastupci&subaction=smaz&co=x";
+  for (const auto& [query, fields] : std::initializer_list<std::pair<std::string, std::string>>{
+           {"action=nastaveni&subaction=save", "port=81"},
+           {"action=mysql&subaction=save", "host=h"},
+           {"action=mime&subaction=add", "ext=a&typ=b"},
+           {"action=zastupci&subaction=smaz&klic=" + TAdminKey().Token(aliasDelete) + "&co=x", ""},
+           {"action=virtual", ""},
+           {"action=interpreti", ""}}) {
+    const TResult r = fields.empty() ? Get(query) : Submit(query, fields);
     ExpectPage(r);
     EXPECT_FALSE(Has(r.Page, "VALUE=\"81\"")) << query;
     EXPECT_FALSE(Has(r.Page, "<center><table BORDER CELLSPACING=0>\r\n")) << query;
     EXPECT_FALSE(ConfigKeyExists()) << query << " created the key";
   }
-  EXPECT_FALSE(Has(Get("action=nastaveni").Page, "<INPUT"));
-  EXPECT_FALSE(Has(Get("action=mysql").Page, "<INPUT"));
+  EXPECT_FALSE(Has(Get("action=nastaveni").Page, "<INPUT TYPE=text"));
+  EXPECT_FALSE(Has(Get("action=mysql").Page, "<INPUT TYPE=password"));
 }
 
 TEST_F(AdminPages, LogDatabaseSaveAndShow) {
-  const TResult r = Post("action=mysql&subaction=save", "host=db.local&user=tovk&passwd=p%26w");
+  const TResult r = Submit("action=mysql&subaction=save", "host=db.local&user=tovk&passwd=p%26w");
   ExpectPage(r);
   EXPECT_EQ(GetString(reg::kLogMySQLHost), "db.local");
   EXPECT_EQ(GetString(reg::kLogMySQLUser), "tovk");
@@ -183,8 +259,8 @@ TEST_F(AdminPages, LogDatabaseSaveAndShow) {
 }
 
 TEST_F(AdminPages, MimeAddListsTheEntryWithItsDeleteLink) {
-  ExpectPage(Post("action=mime&subaction=add", "ext=htm&typ=text%2Fhtml"));
-  const TResult r = Post("action=mime&subaction=add", "ext=txt&typ=text%2Fplain");
+  ExpectPage(Submit("action=mime&subaction=add", "ext=htm&typ=text%2Fhtml"));
+  const TResult r = Submit("action=mime&subaction=add", "ext=txt&typ=text%2Fplain");
   ExpectPage(r);
   EXPECT_EQ(GetInt("MIME num"), 2);
   EXPECT_EQ(GetString("MIME 1"), "htm,text/html");
@@ -193,43 +269,42 @@ TEST_F(AdminPages, MimeAddListsTheEntryWithItsDeleteLink) {
                   "<tr><td align=center><FONT FACE=\"Arial CE, Veranda\" SIZE=\"-1\">txt"
                   "</td><td align=center><FONT FACE=\"Arial CE, Veranda\" SIZE=\"-1\">text/plain\r\n"
                   "</td><td align=center><FONT FACE=\"Arial CE, Veranda\" SIZE=\"-1\">"
-                  "<A HREF=\"admin.dll?action=mime&subaction=smaz&co=txt%2Ctext/plain\">Smaž</A>"
-                  "</td></tr>\r\n"));
+                  "<A HREF=\"admin.dll?action=mime&subaction=smaz&klic="));
+  EXPECT_TRUE(Has(r.Page, "&co=txt%2Ctext/plain\">Smaž</A></td></tr>\r\n"));
 }
 
 TEST_F(AdminPages, DeleteCompactsAndRemovesEveryEqualEntry) {
   SetList(reg::kMime, {"a,x", "b,y", "a,x"});
-  ExpectPage(Get("action=mime&subaction=smaz&co=a%2Cx"));
+  ExpectPage(FollowDeleteLink("mime", "a,x"));
   EXPECT_EQ(GetInt("MIME num"), 1);
   EXPECT_EQ(GetString("MIME 1"), "b,y");
   EXPECT_EQ(GetString("MIME 2"), "b,y") << "values above the count stay as they were";
   EXPECT_EQ(GetString("MIME 3"), "a,x");
 
   SetList(reg::kApp, {"pl,c:\\perl.exe", "shtml,TOVK/SSI", "cgi,TOVK/EXEC"});
-  ExpectPage(Get("action=interpreti&subaction=smaz&co=shtml%2CTOVK/SSI"));
+  ExpectPage(FollowDeleteLink("interpreti", "shtml,TOVK/SSI"));
   EXPECT_EQ(GetInt("App num"), 2);
   EXPECT_EQ(GetString("App 1"), "pl,c:\\perl.exe");
   EXPECT_EQ(GetString("App 2"), "cgi,TOVK/EXEC");
 
-  ExpectPage(Get("action=interpreti&subaction=smaz&co=PL%2Cc%3A%5Cperl.exe"));
+  const std::string upper = "admin.dll?action=interpreti&subaction=smaz&co=PL%2Cc%3A%5Cperl.exe";
+  ExpectPage(Get(upper.substr(upper.find('?') + 1) + "&klic=" + TAdminKey().Token(upper)));
   EXPECT_EQ(GetInt("App num"), 2) << "the comparison is case-sensitive";
 }
 
 TEST_F(AdminPages, AliasAddNormalisesAndItsDeleteLinkDeletesExactlyIt) {
   SetList(reg::kAlias, {"* (HTTP),/,c:\\www\\"});
-  ExpectPage(Post("action=zastupci&subaction=add", "co=%2Fcgi&svr=*+%28HTTP%29&cim=c%3A%5Ccgi"));
+  ExpectPage(Submit("action=zastupci&subaction=add", "co=%2Fcgi&svr=*+%28HTTP%29&cim=c%3A%5Ccgi"));
   EXPECT_EQ(GetInt("Alias num"), 2);
   EXPECT_EQ(GetString("Alias 2"), "* (HTTP),/cgi/,c:\\cgi\\");
 
   const TResult list = Get("action=zastupci");
   ExpectPage(list);
-  const std::string link =
-      "admin.dll?action=zastupci&subaction=smaz&co=%2A+%28HTTP%29%2C/cgi/%2Cc%3A%5Ccgi%5C";
-  ASSERT_TRUE(Has(list.Page, "<A HREF=\"" + link + "\">Smaž</A>")) << list.Page;
+  ASSERT_TRUE(Has(list.Page, "&co=%2A+%28HTTP%29%2C/cgi/%2Cc%3A%5Ccgi%5C\">Smaž</A>")) << list.Page;
   EXPECT_TRUE(Has(list.Page, "SIZE=\"-1\">* (HTTP)</td><td align=center><FONT FACE=\"Arial CE, "
                              "Veranda\" SIZE=\"-1\">/cgi/\r\n"));
 
-  ExpectPage(Get(link.substr(link.find('?') + 1)));
+  ExpectPage(FollowDeleteLink("zastupci", "* (HTTP),/cgi/,c:\\cgi\\"));
   EXPECT_EQ(GetInt("Alias num"), 1);
   EXPECT_EQ(GetString("Alias 1"), "* (HTTP),/,c:\\www\\");
 }
@@ -247,10 +322,10 @@ TEST_F(AdminPages, AliasServerChoiceComesFromTheVirtualServers) {
 }
 
 TEST_F(AdminPages, VirtualAndInterpreterPagesAddTheirEntries) {
-  ExpectPage(Post("action=virtual&subaction=add", "name=www.example&typ=HTTPS"));
+  ExpectPage(Submit("action=virtual&subaction=add", "name=www.example&typ=HTTPS"));
   EXPECT_EQ(GetInt("Virt num"), 2);
   EXPECT_EQ(GetString("Virt 2"), "www.example,HTTPS");
-  const TResult app = Post("action=interpreti&subaction=add", "ext=pl&app=c%3A%5Cperl.exe");
+  const TResult app = Submit("action=interpreti&subaction=add", "ext=pl&app=c%3A%5Cperl.exe");
   ExpectPage(app);
   EXPECT_EQ(GetString("App 1"), "pl,c:\\perl.exe");
   EXPECT_TRUE(Has(app.Page, "<INPUT TYPE=text NAME=\"app\" SIZE=\"30\" VALUE=\"c:\\*.exe\">"));
@@ -269,7 +344,9 @@ TEST_F(AdminPages, CountsAreSixteenBitAndAMissingCountFails) {
   DeleteConfigKey();
   CreateConfigKey();
   ExpectFailure(Get("action=mime"), "Failed to get data for 'MIME num'");
-  ExpectFailure(Get("action=virtual&subaction=add&name=a&typ=HTTP"));
+  ExpectFailure(Post("action=virtual&subaction=add",
+                     std::string("klic=") + TAdminKey().Token("admin.dll?action=virtual&subaction=add") +
+                         "&name=a&typ=HTTP"));
   EXPECT_FALSE(HasValue("Virt 1"));
 }
 
@@ -320,6 +397,49 @@ TEST_F(AdminBrowse, GotoMovesBetweenDirectories) {
   EXPECT_TRUE(Has(up.Page, "<BR>\r\n" + Root + "<BR>\r\n"));
   const TResult start = Get("action=browse");
   EXPECT_TRUE(Has(start.Page, "<BR>\r\n" + ProgramDirectory() + "<BR>\r\n"));
+}
+
+TEST_F(AdminBrowse, RequestStoredAndFileTextComesBackInert) {
+  const std::string tag = "\"><img src=x onerror=alert(1)>";
+  const std::string add = "'</script><script>alert(2)</script>";
+  const TResult r = Get("action=browse&kam=ProtFile&files=1&bpath=" + URLEncode(Root + tag) +
+                        "&add=" + URLEncode(add));
+  ExpectPage(r);
+  const std::string path = Root + tag + "\\";
+  EXPECT_TRUE(Has(r.Page, "<BR>\r\n" + HtmlText(path) + "<BR>\r\n"));
+  EXPECT_TRUE(Has(r.Page, "&lt;img src=x onerror=alert(1)&gt;\\<BR>"));
+  EXPECT_TRUE(Has(r.Page, "<INPUT TYPE=hidden NAME=\"bpath\" VALUE=\"" + Root +
+                              "&quot;><img src=x onerror=alert(1)>\\\">"));
+  std::string doubled;
+  for (char c : Root) doubled += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  EXPECT_TRUE(Has(r.Page, "top.edit.document.nast.ProtFile.value='" + doubled +
+                              "\\\"\\x3E\\x3Cimg src=x onerror=alert(1)\\x3E\\\\"
+                              "\\'\\x3C/script\\x3E\\x3Cscript\\x3Ealert(2)\\x3C/script\\x3E';\r\n"))
+      << r.Page;
+  EXPECT_FALSE(Has(r.Page, "\"><img")) << "no attribute is left early";
+  EXPECT_TRUE(Has(r.Page, "NAME=\"add\" VALUE=\"" + add + "\">")) << "quoted, so inert";
+
+  // A field name that is not a plain name gets no script at all.
+  const TResult kam = Get("action=browse&bpath=" + Root + "&kam=" + URLEncode("x;alert(3)//") +
+                          "&goto=" + URLEncode(tag));
+  ExpectPage(kam);
+  EXPECT_FALSE(Has(kam.Page, "<SCRIPT"));
+  EXPECT_FALSE(Has(kam.Page, "\"><img"));
+
+  // File names and stored values are text from elsewhere as well.
+  tovktest::MakeDirs(Dir / "<i>d\"");
+  EXPECT_TRUE(Has(Get("action=browse&bpath=" + Root).Page,
+                  "<OPTION VALUE=\"<i>d&quot;\">&lt;i&gt;d\"\r\n"));
+  SetList(reg::kMime, {"<b>x,\"q\"&<i>"});
+  SetList(reg::kVirt, {"<v>,HTTP"});
+  SetString(reg::kDefaultHTML, "\"><b>");
+  EXPECT_TRUE(Has(Get("action=mime").Page, "SIZE=\"-1\">&lt;b&gt;x</td>"));
+  EXPECT_TRUE(Has(Get("action=mime").Page, "SIZE=\"-1\">\"q\"&amp;&lt;i&gt;\r\n"));
+  EXPECT_TRUE(Has(Get("action=zastupci").Page,
+                  "<OPTION value=\"<v> (HTTP)\">&lt;v&gt; (HTTP)\r\n"));
+  EXPECT_TRUE(Has(Get("action=nastaveni").Page, "NAME=\"DefDoc\" SIZE=\"45\" VALUE=\"&quot;><b>\">"));
+  EXPECT_TRUE(Has(Submit("action=nastaveni&subaction=save", "port=%3Cb%3E").Page,
+                  "\"&lt;b&gt;\" není číslo!!!<BR>"));
 }
 
 TEST_F(AdminBrowse, UnsearchableDirectoryStillWritesFormAndScript) {

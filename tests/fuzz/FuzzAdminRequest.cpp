@@ -18,7 +18,7 @@ namespace {
 const char* const kFieldNames[] = {"action", "subaction", "add", "bpath", "cim", "co", "DefDoc",
                                    "files", "goto", "host", "kam", "KeepAlive", "NewLogFile",
                                    "passwd", "port", "ProtFile", "SSL", "svr", "user", "ext", "typ",
-                                   "name", "app"};
+                                   "name", "app", "klic"};
 
 std::string Upper(std::string text) {
   for (char& c : text)
@@ -70,6 +70,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   // The encoder's output always decodes to what went in.
   FUZZ_CHECK(URLDecode(URLEncode(input)) == input, input);
+
+  // What the pages write back cannot leave the place it goes: no element
+  // in text, no closing quote in an attribute, and in a script string no
+  // quote without its backslash, no line end and no "</script>".
+  for (const char c : HtmlText(decoded)) FUZZ_CHECK(c != '<' && c != '>', input);
+  FUZZ_CHECK(HtmlAttribute(decoded).find('"') == std::string::npos, input);
+  const std::string script = ScriptString(decoded);
+  for (std::size_t i = 0; i < script.size(); ++i) {
+    const char c = script[i];
+    FUZZ_CHECK(c != '<' && c != '>' && c != '\r' && c != '\n', input);
+    if (c == '\\') {
+      ++i;  // the escaped character
+    } else {
+      FUZZ_CHECK(c != '\'' && c != '"', input);
+    }
+  }
 
   TISAPIReply reply(decoded);
   const std::string upper = Upper(decoded);

@@ -1,6 +1,9 @@
 // The administration pages in a real browser against a real tovksrv: log in
 // with the demo user, use the frameset as a person would, and check what
-// reached the registry with tovkreg.
+// reached the registry with tovkreg. A page of another origin (a second port
+// of this test) tries the same changes with the administrator's credentials
+// and must change nothing; request text with mark-up and script in it must
+// come back inert.
 //
 // The server runs from a throwaway configuration: its own registry file,
 // unit directory, run directory and log directory. /admin/ is aliased to the
@@ -78,6 +81,10 @@ function run(program, args, env) {
   const result = spawnSync(path.join(binDir, program), args, { env, encoding: 'latin1', timeout: 30000 });
   if (result.error) throw result.error;
   return result;
+}
+
+function hasValue(env, name) {
+  return run('tovkreg', ['query', configKey, '/v', name], env).status === 0;
 }
 
 function queryValue(env, name) {
@@ -159,8 +166,27 @@ test('administration through the browser', { timeout: kTestTimeout }, async (t) 
   service.stderr.on('data', (d) => (serviceOutput += d));
   const serviceEnded = new Promise((resolve) => service.once('exit', resolve));
 
+  // The other origin: a form that posts to the MIME page on load, with a
+  // guessed token, and a delete link, as a hostile page would hold them.
+  const adminUrl = `http://127.0.0.1:${port}/admin/admin.dll`;
+  const foreignPages = {
+    '/form.html':
+      `<form id=f method=POST action="${adminUrl}?action=mime&subaction=add">` +
+      `<input name=klic value="${'0'.repeat(64)}"><input name=ext value=evil>` +
+      '<input name=typ value="application/x-evil"></form>' +
+      '<script>addEventListener("load", () => setTimeout(() => document.getElementById("f").submit(), 0))</script>',
+    '/link.html': `<a id=d href="${adminUrl}?action=mime&subaction=smaz&co=html%2Ctext/html">x</a>`,
+  };
+  const foreign = http.createServer((req, res) => {
+    const body = foreignPages[req.url];
+    res.writeHead(body ? 200 : 404, { 'Content-Type': 'text/html' });
+    res.end(body || '');
+  });
+  const foreignPort = await new Promise((resolve) => foreign.listen(0, '127.0.0.1', () => resolve(foreign.address().port)));
+
   let context;
   t.after(async () => {
+    foreign.close();
     if (context) await context.close().catch(() => {});
     if (service.exitCode === null) {
       service.kill('SIGTERM');
@@ -206,13 +232,50 @@ test('administration through the browser', { timeout: kTestTimeout }, async (t) 
   await menu.waitForSelector('a[href="admin.dll?action=mime"]');
   await shot(page, '1-frameset');
 
+  // The other origin's form and link reach the extension with the
+  // administrator's credentials, and are refused without a change.
+  const refusal = /Požadavek nepřišel ze stránek administrace serveru, nic nebylo změněno/;
+  const cp1250 = new TextDecoder('windows-1250');
+  const attacker = await context.newPage();
+  const [posted] = await Promise.all([
+    attacker.waitForResponse((r) => r.url().includes('subaction=add') && r.status() === 200),
+    attacker.goto(`http://127.0.0.1:${foreignPort}/form.html`),
+  ]);
+  assert.match(cp1250.decode(await posted.body()), refusal);
+  await attacker.goto(`http://127.0.0.1:${foreignPort}/link.html`);
+  const [deleted] = await Promise.all([
+    attacker.waitForResponse((r) => r.url().includes('subaction=smaz') && r.status() === 200),
+    attacker.click('#d'),
+  ]);
+  assert.match(cp1250.decode(await deleted.body()), refusal);
+  await attacker.close();
+  assert.equal(queryValue(env, 'MIME num').data, '0x3');
+  assert.equal(queryValue(env, 'MIME 1').data, 'html,text/html');
+  assert.ok(!hasValue(env, 'MIME 4'), 'the foreign form added nothing');
+
+  // Request text with mark-up and script, in the browse frame's fields: the
+  // page shows it and hands it to the edit frame as text, and runs none of it.
+  const tag = '"><img src=x onerror=top.__pwned=1>';
+  const add = `'</script><script>top.__pwned=2</script>';top.__pwned=3;'`;
+  await edit.waitForSelector('form[name=nast] input[name=ProtFile]');
+  await browse.goto(
+    `${adminUrl}?action=browse&kam=ProtFile&bpath=${encodeURIComponent(protFile + tag)}&add=${encodeURIComponent(add)}`,
+  );
+  assert.equal(await edit.inputValue('input[name=ProtFile]'), `${protFile}${tag}\\${add}`);
+  assert.match(await browse.textContent('body'), /<img src=x onerror=top.__pwned=1>/);
+  await browse.goto(
+    `${adminUrl}?action=browse&kam=${encodeURIComponent('x;top.__pwned=4//')}&goto=${encodeURIComponent(tag)}`,
+  );
+  assert.equal(await page.evaluate(() => window.__pwned), undefined, 'no injected script ran');
+
   // A MIME type added through the form shows in the list, and its delete link
   // takes it out again.
   await Promise.all([edit.waitForURL(/action=mime$/), menu.click('a[href="admin.dll?action=mime"]')]);
   await edit.fill('form[name=nast] input[name=ext]', 'tovkx');
   await edit.fill('form[name=nast] input[name=typ]', 'application/x-tovk-test');
   await Promise.all([edit.waitForURL(/subaction=add/), edit.click('form[name=nast] input[type=submit]')]);
-  const deleteLink = 'a[href="admin.dll?action=mime&subaction=smaz&co=tovkx%2Capplication/x-tovk-test"]';
+  const deleteLink =
+    'a[href^="admin.dll?action=mime&subaction=smaz&klic="][href$="&co=tovkx%2Capplication/x-tovk-test"]';
   await edit.waitForSelector(deleteLink);
   assert.match(await edit.content(), /application\/x-tovk-test/);
   assert.equal(queryValue(env, 'MIME 4').data, 'tovkx,application/x-tovk-test');
