@@ -97,10 +97,15 @@ void SystemdReload() {
 }
 
 // A unit file value: double quotes protect blanks, backslash escapes the
-// quote and itself, and "%" (a unit specifier) is doubled.
+// quote and itself, and "%" (a unit specifier) is doubled. A line end is
+// written as "\n", so that no value can add lines of its own to the unit.
 std::string QuoteUnitValue(const std::string& value, bool doubleDollar) {
   std::string quoted = "\"";
   for (char c : value) {
+    if (c == '\n') {
+      quoted += "\\n";
+      continue;
+    }
     if (c == '\\' || c == '"') quoted += '\\';
     if (c == '%') quoted += '%';
     if (c == '$' && doubleDollar) quoted += '$';

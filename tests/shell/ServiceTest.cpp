@@ -72,7 +72,9 @@ class TovksrvInstall : public ::testing::Test {
 };
 
 TEST_F(TovksrvInstall, InstallWritesTheUnitOnceInEitherCase) {
-  RunResult first = RunSrv({"/i"}, Env());
+  auto env = Env();
+  env["TOVK_DRIVE_N"] = "/srv\nUser=root";  // a value must not add a line
+  RunResult first = RunSrv({"/i"}, env);
   EXPECT_EQ("Install Ok.\n", first.Out);
   EXPECT_EQ(0, first.ExitCode);
   std::string unit = Unit();
@@ -82,6 +84,8 @@ TEST_F(TovksrvInstall, InstallWritesTheUnitOnceInEitherCase) {
   EXPECT_NE(std::string::npos, unit.find("Environment=\"TOVK_REGISTRY=" + Dir / "registry.db" + "\""))
       << unit;
   EXPECT_NE(std::string::npos, unit.find("Environment=\"TOVK_DRIVE_Q=" + Dir / "q" + "\"")) << unit;
+  EXPECT_NE(std::string::npos, unit.find("Environment=\"TOVK_DRIVE_N=/srv\\nUser=root\"")) << unit;
+  EXPECT_EQ(std::string::npos, unit.find("\nUser=")) << unit;
 
   RunResult second = RunSrv({"/INSTALL"}, Env());
   EXPECT_EQ("Unable to install tovk, CreateService Fail.\n", second.Out);
