@@ -387,6 +387,9 @@ int CommandStart(const std::string& name) {
       dup2(log, 1);
       dup2(log, 2);
     }
+    // Whatever the caller left open (a package manager's status pipe) must
+    // not be held for as long as the service runs.
+    close_range(3, ~0U, 0);
     _exit(TSupervisor(name, unit, process, false).Run());
   }
   auto deadline = Clock::now() + kStartTimeout + kCommandSlack;
