@@ -1,6 +1,7 @@
 #include "platform/ServiceManager.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
@@ -96,10 +97,15 @@ void SystemdReload() {
 }
 
 // A unit file value: double quotes protect blanks, backslash escapes the
-// quote and itself, and "%" (a unit specifier) is doubled.
+// quote and itself, and "%" (a unit specifier) is doubled. A line end is
+// written as "\n", so that no value can add lines of its own to the unit.
 std::string QuoteUnitValue(const std::string& value, bool doubleDollar) {
   std::string quoted = "\"";
   for (char c : value) {
+    if (c == '\n') {
+      quoted += "\\n";
+      continue;
+    }
     if (c == '\\' || c == '"') quoted += '\\';
     if (c == '%') quoted += '%';
     if (c == '$' && doubleDollar) quoted += '$';
@@ -268,10 +274,38 @@ bool SystemdRuns() {
   return ::stat("/run/systemd/system", &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+std::vector<std::string> UnitSearchPath() {
+  if (const char* dir = std::getenv("TOVK_UNIT_DIR"); dir && *dir) return {dir};
+  return {"/etc/systemd/system", "/lib/systemd/system"};
+}
+
+namespace {
+
+std::vector<std::string> SplitWords(const std::string& value) {
+  std::vector<std::string> words;
+  std::istringstream in(value);
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+bool UnitBoolean(const std::string& value) {
+  return value == "yes" || value == "true" || value == "on" || value == "1";
+}
+
+}  // namespace
+
 bool ReadUnitFile(const std::string& serviceName, TUnitFile& unit) {
-  std::ifstream in(UnitPath(serviceName));
-  if (!in) return false;
+  std::ifstream in;
+  std::string path;
+  for (const auto& dir : UnitSearchPath()) {
+    path = dir + "/" + serviceName + ".service";
+    in.open(path);
+    if (in) break;
+    in.clear();
+  }
+  if (!in.is_open()) return false;
   unit = TUnitFile{};
+  unit.Path = path;
   std::string line, section;
   while (std::getline(in, line)) {
     line = Trim(line);
@@ -285,20 +319,71 @@ bool ReadUnitFile(const std::string& serviceName, TUnitFile& unit) {
     std::string key = Trim(line.substr(0, eq)), value = Trim(line.substr(eq + 1));
     if (section == "[Unit]" && key == "Description") {
       unit.Description = value;
-    } else if (section == "[Service]" && key == "ExecStart") {
+      continue;
+    }
+    if (section != "[Service]") continue;
+    if (key == "ExecStart") {
       // Leading prefix characters (-, @, :, +, !) change how systemd runs
       // the program; here they are only skipped.
       std::size_t start = value.find_first_not_of("-@:+!");
       unit.ExecStart = SplitUnitValue(start == std::string::npos ? "" : value.substr(start), true);
-    } else if (section == "[Service]" && key == "Environment") {
+    } else if (key == "Environment") {
       for (const auto& assignment : SplitUnitValue(value, false)) {
         std::size_t e = assignment.find('=');
         if (e != std::string::npos && e > 0)
           unit.Environment[assignment.substr(0, e)] = assignment.substr(e + 1);
       }
+    } else if (key == "User") {
+      unit.User = value;
+    } else if (key == "Group") {
+      unit.Group = value;
+    } else if (key == "AmbientCapabilities") {
+      // As in systemd, the lines add up and an empty one starts again.
+      if (value.empty()) unit.AmbientCapabilities.clear();
+      for (const auto& name : SplitWords(value)) unit.AmbientCapabilities.push_back(name);
+    } else if (key == "CapabilityBoundingSet") {
+      if (value.empty()) unit.CapabilityBoundingSet.clear();
+      unit.HasCapabilityBoundingSet = true;
+      for (const auto& name : SplitWords(value)) unit.CapabilityBoundingSet.push_back(name);
+    } else if (key == "NoNewPrivileges") {
+      unit.NoNewPrivileges = UnitBoolean(value);
+    } else if (key == "LimitNOFILE") {
+      unit.LimitNOFILE = value;
     }
   }
   return !unit.ExecStart.empty();
+}
+
+std::string ServiceUnitText(const TUnitSettings& settings) {
+  std::string unit = "# Written by tovksrv /I; the Debian package installs the same text.\n";
+  unit += "[Unit]\nDescription=" + settings.Description + "\nAfter=network.target\n\n";
+  unit += "[Service]\nType=notify\n";
+  unit += "ExecStart=" + QuoteUnitValue(settings.Program, true) + "\n";
+  // A hangup is the server's restart: the configuration is read again.
+  unit += "ExecReload=/bin/kill -HUP $MAINPID\n";
+  unit += "Restart=on-failure\n";
+  unit += "LimitNOFILE=" + std::to_string(kServiceFileLimit) + "\n";
+  if (!settings.User.empty()) {
+    unit += "User=" + settings.User + "\n";
+    unit += "AmbientCapabilities=CAP_NET_BIND_SERVICE\n";
+    unit += "CapabilityBoundingSet=CAP_NET_BIND_SERVICE\n";
+    unit += "NoNewPrivileges=yes\n";
+    unit += "ProtectSystem=full\n";
+    unit += "PrivateTmp=yes\n";
+  }
+  for (const auto& assignment : settings.Environment)
+    unit += "Environment=" + QuoteUnitValue(assignment, false) + "\n";
+  unit += "\n[Install]\nWantedBy=multi-user.target\n";
+  return unit;
+}
+
+std::string ServiceAccount() {
+  const char* chosen = std::getenv("TOVK_SERVICE_USER");
+  const char* registry = std::getenv("TOVK_REGISTRY");
+  bool systemRegistry = !registry || !*registry;
+  std::string name = chosen ? chosen : systemRegistry ? "tovk" : "";
+  if (name.empty() || !getpwnam(name.c_str())) return {};
+  return name;
 }
 
 bool WriteSupervisorPid(const std::string& serviceName) {
@@ -393,24 +478,26 @@ SC_HANDLE CreateService(SC_HANDLE manager, const std::string& serviceName,
     return nullptr;
   }
   std::string path = UnitPath(serviceName);
-  std::string unit = "# Installed by " + ToLinuxPath(binaryPathName) + " /I\n";
-  unit += "[Unit]\nDescription=" + displayName + "\n\n[Service]\nType=notify\n";
-  unit += "ExecStart=" + QuoteUnitValue(ToLinuxPath(binaryPathName), true) + "\n";
+  TUnitSettings settings;
+  settings.Description = displayName;
+  settings.Program = ToLinuxPath(binaryPathName);
+  settings.User = ServiceAccount();
   // The service must find the same registry and drives as the installer.
   for (char** e = environ; *e; ++e) {
     std::string assignment = *e;
     std::string name = assignment.substr(0, assignment.find('='));
     if (name == "TOVK_REGISTRY") {
       std::string value = assignment.substr(name.size() + 1);
+      if (value.empty()) continue;  // empty is unset: the system registry
       std::error_code ignored;
       std::string absolute = std::filesystem::absolute(value, ignored).string();
       assignment = name + "=" + (absolute.empty() ? value : absolute);
     } else if (name.rfind("TOVK_DRIVE_", 0) != 0) {
       continue;
     }
-    unit += "Environment=" + QuoteUnitValue(assignment, false) + "\n";
+    settings.Environment.push_back(assignment);
   }
-  unit += "\n[Install]\nWantedBy=multi-user.target\n";
+  std::string unit = ServiceUnitText(settings);
 
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return nullptr;

@@ -55,10 +55,10 @@ struct SERVICE_TABLE_ENTRY {
 
 // Fails (errno) when the unit directory does not exist or cannot be written.
 SC_HANDLE OpenSCManager(const char* machine, const char* database, uint32_t access);
-// Writes NAME.service: Type=notify, ExecStart= the program, Description= the
-// display name, Environment= for TOVK_REGISTRY and every TOVK_DRIVE_* set now.
-// An existing unit makes it fail (EEXIST). The program path is in the
-// system's form (backslashes).
+// Writes NAME.service (ServiceUnitText) for the program, with Environment=
+// for TOVK_REGISTRY and every TOVK_DRIVE_* set now, and User= the service
+// account when that user exists. An existing unit makes it fail (EEXIST). The
+// program path is in the system's form (backslashes).
 SC_HANDLE CreateService(SC_HANDLE manager, const std::string& serviceName,
                         const std::string& displayName, uint32_t access, uint32_t serviceType,
                         uint32_t startType, uint32_t errorControl,
@@ -98,16 +98,63 @@ bool SetServiceStatusText(const std::string& text);
 // fit a buffer of `bufferSize` bytes with its terminating NUL.
 std::string SystemErrorMessage(int code, std::size_t bufferSize = 512);
 
+// --- The unit ---------------------------------------------------------------
+
+// The descriptors the service may hold. Each connection holds one socket
+// (a CGI request three pipes more for a moment) and the server bounds its
+// connections by this limit less a reserve; 65536 is beyond what the
+// connection threads' memory would carry on a small machine, and far under
+// the kernel's ceiling (nr_open, 1048576) that systemd must stay below.
+constexpr unsigned kServiceFileLimit = 65536;
+
+// What a unit is written from. The text is the same whoever writes it:
+// tovksrv /I, and the build of the Debian package (tovkunit), so that the
+// packaged unit and one written on the installed system never differ.
+//
+// With a user the unit runs the server as a Debian daemon: that account, the
+// capability to bind low ports and nothing else of root, no new privileges,
+// /usr and /etc read-only and a /tmp of its own. Without one the server runs
+// as whoever starts it, with none of those: such a unit serves a private
+// registry and tree (a developer's, the demo's) that a system account could
+// not reach, nor a private /tmp see.
+struct TUnitSettings {
+  std::string Description;
+  std::string Program;                   // the Linux path of the program
+  std::string User;                      // empty: the manager's own account
+  std::vector<std::string> Environment;  // NAME=value
+};
+std::string ServiceUnitText(const TUnitSettings& settings);
+
+// The account tovksrv /I writes into the unit, empty for none: the one named
+// by $TOVK_SERVICE_USER when that is set, else the system user "tovk" that
+// the package creates, but only for a service of the system registry (no
+// $TOVK_REGISTRY); in either case only when the user exists.
+std::string ServiceAccount();
+
 // --- Shared with tovksc ---------------------------------------------------
 
 std::string UnitDirectory();  // $TOVK_UNIT_DIR or /etc/systemd/system
 std::string RunDirectory();   // $TOVK_RUN_DIR or /run/tovk
 bool SystemdRuns();           // /run/systemd/system exists
+// Where units are looked for, in systemd's order of precedence: the unit
+// directory alone when $TOVK_UNIT_DIR is set, else /etc/systemd/system (the
+// administrator's and tovksrv /I), then /lib/systemd/system (packages).
+std::vector<std::string> UnitSearchPath();
 
+// The lines of a unit that tovksc carries out. Sandboxing lines
+// (ProtectSystem=, PrivateTmp=) need namespaces and are left to systemd.
 struct TUnitFile {
+  std::string Path;  // the file it was read from
   std::string Description;
   std::vector<std::string> ExecStart;           // program and arguments
   std::map<std::string, std::string> Environment;
+  std::string User, Group;                      // empty: stay as the manager
+  std::vector<std::string> AmbientCapabilities;  // names, CAP_...
+  // Unset keeps the whole bounding set; set, only these stay.
+  bool HasCapabilityBoundingSet = false;
+  std::vector<std::string> CapabilityBoundingSet;
+  bool NoNewPrivileges = false;
+  std::string LimitNOFILE;  // as written: N, SOFT:HARD or infinity
 };
 bool ReadUnitFile(const std::string& serviceName, TUnitFile& unit);
 

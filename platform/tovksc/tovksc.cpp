@@ -2,10 +2,13 @@
 // program of an installed unit with the unit's environment and a
 // NOTIFY_SOCKET of its own, follows the sd_notify reports, and records the
 // state in the run directory so that query and stop work from any process.
+// The account, capabilities and limits the unit names are set up as systemd
+// would (ServiceProcess.h).
 //
 //   tovksc start NAME   run in the background; returns once it runs
 //   tovksc stop NAME    stop the service and wait until it has ended
 //   tovksc query NAME   state, pid and the last STATUS= text
+//   tovksc reload NAME  SIGHUP to the service (its ExecReload=)
 //   tovksc run NAME     run in the foreground; Ctrl-C or SIGTERM stops it
 
 #include <fcntl.h>
@@ -30,6 +33,7 @@
 #include <thread>
 
 #include "platform/ServiceManager.h"
+#include "platform/tovksc/ServiceProcess.h"
 
 namespace {
 
@@ -41,10 +45,17 @@ constexpr auto kStopTimeout = std::chrono::seconds(90);
 // How long start and stop wait for the supervisor beyond those timeouts.
 constexpr auto kCommandSlack = std::chrono::seconds(10);
 constexpr auto kPollStep = std::chrono::milliseconds(50);
+// The exit status of a service process that could not be set up as its unit
+// asks (account, capabilities, limits): it never ran its program.
+constexpr int kSetupFailedStatus = 126;
+// What `reload` sends the supervisor, which passes it on as the service's
+// SIGHUP; the supervisor's own SIGHUP is the hangup of a terminal.
+constexpr int kReloadSignal = SIGUSR1;
 
 void Usage() {
-  std::cerr << "usage: tovksc start|stop|query|run NAME\n"
-               "  the unit NAME.service is read from $TOVK_UNIT_DIR (else /etc/systemd/system);\n"
+  std::cerr << "usage: tovksc start|stop|query|reload|run NAME\n"
+               "  the unit NAME.service is read from $TOVK_UNIT_DIR (else /etc/systemd/system,\n"
+               "  then /lib/systemd/system);\n"
                "  state is kept in $TOVK_RUN_DIR (else /run/tovk)\n";
 }
 
@@ -71,8 +82,9 @@ TSupervisedState CurrentState(const std::string& name) {
 
 class TSupervisor {
  public:
-  TSupervisor(std::string name, TUnitFile unit, bool foreground)
-      : Name(std::move(name)), Unit(std::move(unit)), Foreground(foreground) {}
+  TSupervisor(std::string name, TUnitFile unit, TServiceProcess process, bool foreground)
+      : Name(std::move(name)), Unit(std::move(unit)), Process(std::move(process)),
+        Foreground(foreground) {}
   int Run();  // the service's exit status (128 + signal when killed)
 
  private:
@@ -86,6 +98,7 @@ class TSupervisor {
 
   std::string Name;
   TUnitFile Unit;
+  TServiceProcess Process;
   bool Foreground;
   std::string NotifyAddress;
   int NotifyFd = -1;
@@ -124,8 +137,15 @@ bool TSupervisor::StartChild() {
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
+  for (const auto& [name, value] : Process.AccountEnvironment())
+    setenv(name.c_str(), value.c_str(), 1);
   for (const auto& [name, value] : Unit.Environment) setenv(name.c_str(), value.c_str(), 1);
+  // An abstract address: the service reaches it whatever account it runs as.
   setenv("NOTIFY_SOCKET", NotifyAddress.c_str(), 1);
+  if (const char* step = nullptr; !Process.Apply(step)) {
+    std::fprintf(stderr, "tovksc: %s: cannot %s: %s\n", Name.c_str(), step, std::strerror(errno));
+    _exit(kSetupFailedStatus);
+  }
   std::vector<char*> args;
   for (auto& a : Unit.ExecStart) args.push_back(a.data());
   args.push_back(nullptr);
@@ -227,7 +247,7 @@ void TSupervisor::RequestStop(bool force) {
 int TSupervisor::Run() {
   sigset_t mask;
   sigemptyset(&mask);
-  for (int s : {SIGCHLD, SIGTERM, SIGINT, SIGHUP}) sigaddset(&mask, s);
+  for (int s : {SIGCHLD, SIGTERM, SIGINT, SIGHUP, kReloadSignal}) sigaddset(&mask, s);
   sigprocmask(SIG_BLOCK, &mask, nullptr);
   int signalFd = signalfd(-1, &mask, SFD_CLOEXEC | SFD_NONBLOCK);
   if (signalFd < 0 || !OpenNotifySocket()) {
@@ -271,7 +291,8 @@ int TSupervisor::Run() {
           exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
           ended = true;
         }
-      } else if (sig == SIGHUP && !Foreground) {
+      } else if (sig == kReloadSignal || (sig == SIGHUP && !Foreground)) {
+        Say("reloading (SIGHUP)");
         ::kill(Child, SIGHUP);  // a reload is the service's own business
       } else {
         // SIGTERM, SIGINT, or the hangup of the terminal `run` was started from.
@@ -301,8 +322,18 @@ int TSupervisor::Run() {
 
 bool ReadUnitOrSay(const std::string& name, TUnitFile& unit) {
   if (ReadUnitFile(name, unit)) return true;
-  std::cerr << "tovksc: " << name << " is not installed (no " << UnitDirectory() << "/" << name
-            << ".service with an ExecStart=)\n";
+  std::cerr << "tovksc: " << name << " is not installed (no " << name
+            << ".service with an ExecStart= in";
+  for (const auto& dir : UnitSearchPath()) std::cerr << " " << dir;
+  std::cerr << ")\n";
+  return false;
+}
+
+bool PrepareProcessOrSay(const std::string& name, const TUnitFile& unit,
+                         TServiceProcess& process) {
+  std::string error;
+  if (process.Prepare(unit, error)) return true;
+  std::cerr << "tovksc: " << name << ": " << unit.Path << ": " << error << "\n";
   return false;
 }
 
@@ -318,17 +349,23 @@ bool PrepareRunDirectory() {
 
 int CommandRun(const std::string& name) {
   TUnitFile unit;
-  if (!ReadUnitOrSay(name, unit) || !PrepareRunDirectory()) return 1;
+  TServiceProcess process;
+  if (!ReadUnitOrSay(name, unit) || !PrepareProcessOrSay(name, unit, process) ||
+      !PrepareRunDirectory())
+    return 1;
   if (LiveSupervisorPid(name)) {
     std::cerr << "tovksc: " << name << " is already running\n";
     return 1;
   }
-  return TSupervisor(name, unit, true).Run();
+  return TSupervisor(name, unit, process, true).Run();
 }
 
 int CommandStart(const std::string& name) {
   TUnitFile unit;
-  if (!ReadUnitOrSay(name, unit) || !PrepareRunDirectory()) return 1;
+  TServiceProcess process;
+  if (!ReadUnitOrSay(name, unit) || !PrepareProcessOrSay(name, unit, process) ||
+      !PrepareRunDirectory())
+    return 1;
   if (LiveSupervisorPid(name)) {
     std::cerr << "tovksc: " << name << " is already running\n";
     return 1;
@@ -350,7 +387,10 @@ int CommandStart(const std::string& name) {
       dup2(log, 1);
       dup2(log, 2);
     }
-    _exit(TSupervisor(name, unit, false).Run());
+    // Whatever the caller left open (a package manager's status pipe) must
+    // not be held for as long as the service runs.
+    close_range(3, ~0U, 0);
+    _exit(TSupervisor(name, unit, process, false).Run());
   }
   auto deadline = Clock::now() + kStartTimeout + kCommandSlack;
   while (Clock::now() < deadline) {
@@ -392,6 +432,19 @@ int CommandStop(const std::string& name) {
   return 0;
 }
 
+int CommandReload(const std::string& name) {
+  int supervisor = LiveSupervisorPid(name);
+  if (!supervisor || CurrentState(name).State != SERVICE_RUNNING) {
+    std::cerr << "tovksc: " << name << " is not running\n";
+    return 1;
+  }
+  if (::kill(supervisor, kReloadSignal) != 0) {
+    std::cerr << "tovksc: " << name << ": " << std::strerror(errno) << "\n";
+    return 1;
+  }
+  return 0;
+}
+
 int CommandQuery(const std::string& name) {
   TUnitFile unit;
   if (!LiveSupervisorPid(name) && !ReadUnitOrSay(name, unit)) return 1;
@@ -411,6 +464,7 @@ int main(int argc, char** argv) {
   if (command == "start") return CommandStart(name);
   if (command == "stop") return CommandStop(name);
   if (command == "query") return CommandQuery(name);
+  if (command == "reload") return CommandReload(name);
   Usage();
   return 2;
 }

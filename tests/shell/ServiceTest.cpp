@@ -72,7 +72,9 @@ class TovksrvInstall : public ::testing::Test {
 };
 
 TEST_F(TovksrvInstall, InstallWritesTheUnitOnceInEitherCase) {
-  RunResult first = RunSrv({"/i"}, Env());
+  auto env = Env();
+  env["TOVK_DRIVE_N"] = "/srv\nUser=root";  // a value must not add a line
+  RunResult first = RunSrv({"/i"}, env);
   EXPECT_EQ("Install Ok.\n", first.Out);
   EXPECT_EQ(0, first.ExitCode);
   std::string unit = Unit();
@@ -82,11 +84,58 @@ TEST_F(TovksrvInstall, InstallWritesTheUnitOnceInEitherCase) {
   EXPECT_NE(std::string::npos, unit.find("Environment=\"TOVK_REGISTRY=" + Dir / "registry.db" + "\""))
       << unit;
   EXPECT_NE(std::string::npos, unit.find("Environment=\"TOVK_DRIVE_Q=" + Dir / "q" + "\"")) << unit;
+  EXPECT_NE(std::string::npos, unit.find("Environment=\"TOVK_DRIVE_N=/srv\\nUser=root\"")) << unit;
+  EXPECT_EQ(std::string::npos, unit.find("\nUser=")) << unit;
 
   RunResult second = RunSrv({"/INSTALL"}, Env());
   EXPECT_EQ("Unable to install tovk, CreateService Fail.\n", second.Out);
   EXPECT_NE(0, second.ExitCode);
   EXPECT_EQ(unit, Unit()) << "the existing unit must stay as it was";
+}
+
+bool Has(const std::string& unit, const std::string& line) {
+  return unit.find("\n" + line + "\n") != std::string::npos;
+}
+
+TEST_F(TovksrvInstall, TheUnitRunsAsTheServiceAccountOnlyWhenThatUserExists) {
+  // "daemon" exists on every Debian system and, unlike "nobody", draws no
+  // warning from systemd.
+  auto env = Env();
+  env["TOVK_REGISTRY"] = "";  // empty is unset: a service of the system registry
+  env.erase("TOVK_DRIVE_Q");
+  env["TOVK_SERVICE_USER"] = "daemon";
+  ASSERT_EQ("Install Ok.\n", RunSrv({"/I"}, env).Out);
+  std::string unit = Unit();
+  for (std::string line : {"User=daemon", "AmbientCapabilities=CAP_NET_BIND_SERVICE",
+                           "CapabilityBoundingSet=CAP_NET_BIND_SERVICE", "NoNewPrivileges=yes",
+                           "ProtectSystem=full", "PrivateTmp=yes", "LimitNOFILE=65536",
+                           "ExecReload=/bin/kill -HUP $MAINPID", "Restart=on-failure"})
+    EXPECT_TRUE(Has(unit, line)) << line << " missing from\n" << unit;
+  EXPECT_EQ(std::string::npos, unit.find("Environment=")) << unit;
+  // The package is built from tovkunit's text: it must be what /I writes.
+  RunResult packaged = tovktest::Run({tovktest::BinDir() + "/tovkunit", Program(), "daemon"});
+  EXPECT_EQ(unit, packaged.Out);
+  if (tovktest::PathExists("/usr/bin/systemd-analyze")) {
+    RunResult verify = tovktest::Run({"/usr/bin/systemd-analyze", "verify", Units / "tovk.service"});
+    EXPECT_EQ(0, verify.ExitCode) << verify.Err;
+    EXPECT_EQ("", verify.Out + verify.Err) << "systemd must take every line as it stands";
+  }
+
+  // A user that does not exist, or a service of a private registry (the
+  // default account could not reach it), runs as whoever starts it.
+  for (auto [user, registry] : {std::pair<const char*, bool>{"tovk-no-such-user", false},
+                                {nullptr, true}}) {
+    ASSERT_EQ(0, RunSrv({"/R"}, env).ExitCode);
+    auto other = Env();
+    if (user) other["TOVK_SERVICE_USER"] = user;
+    if (!registry) other["TOVK_REGISTRY"] = "";
+    ASSERT_EQ("Install Ok.\n", RunSrv({"/I"}, other).Out);
+    unit = Unit();
+    EXPECT_EQ(std::string::npos, unit.find("User=")) << unit;
+    EXPECT_EQ(std::string::npos, unit.find("Capabilit")) << unit;
+    EXPECT_TRUE(Has(unit, "LimitNOFILE=65536")) << unit;
+    env = other;
+  }
 }
 
 TEST_F(TovksrvInstall, InstallWithoutAUnitDirectoryFailsToOpenTheManager) {

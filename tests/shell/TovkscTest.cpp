@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
 
 #include "tests/support/ServerProcess.h"
 
@@ -164,6 +167,77 @@ TEST_F(Tovksc, AServiceThatDoesNotStopStaysInstalled) {
   ASSERT_NE(std::string::npos, at) << status;
   ::kill(std::atoi(status.c_str() + at + 8), SIGKILL);
   EXPECT_TRUE(WaitForQuery("1  STOPPED"));
+}
+
+// Lines of the service's output (tovksc start keeps it in the run directory).
+bool WaitForText(const std::string& path, const std::string& text) {
+  for (int tries = 0; tries < 200; ++tries) {
+    if (ReadFile(path).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(50ms);
+  }
+  return false;
+}
+
+TEST_F(Tovksc, TheServiceGetsTheUnitsAccountCapabilitiesLimitsAndReload) {
+  if (geteuid() != 0) GTEST_SKIP() << "switching the account needs root";
+  passwd* daemon = getpwnam("daemon");
+  group* nogroup = getgrnam("nogroup");
+  ASSERT_TRUE(daemon && nogroup);
+  uid_t uid = daemon->pw_uid;
+  gid_t gid = nogroup->gr_gid;
+  // A stand-in service that tells what it was given, and answers a hangup.
+  std::string script = Config.Dir() / "tell.py";
+  tovktest::WriteFile(script,
+                      "import os, resource, signal, socket, sys, time\n"
+                      "def say(t): print(t, flush=True)\n"
+                      "signal.signal(signal.SIGHUP, lambda *a: say('hangup'))\n"
+                      "signal.signal(signal.SIGTERM, lambda *a: sys.exit(0))\n"
+                      "st = dict(l.split(':', 1) for l in open('/proc/self/status') if ':' in l)\n"
+                      "say('ids %d %d' % (os.getuid(), os.getgid()))\n"
+                      "say('caps ' + ' '.join(st[k].strip() for k in "
+                      "('CapAmb', 'CapEff', 'CapBnd', 'NoNewPrivs')))\n"
+                      "say('files %d %d' % resource.getrlimit(resource.RLIMIT_NOFILE))\n"
+                      "say('env %s|%s' % (os.environ.get('TOVK_TEST'), os.environ.get('USER')))\n"
+                      "addr = os.environ['NOTIFY_SOCKET']\n"
+                      "addr = '\\0' + addr[1:] if addr.startswith('@') else addr\n"
+                      "socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM).sendto(b'READY=1', addr)\n"
+                      "for _ in range(600): time.sleep(0.1)\n");
+  ASSERT_EQ(0, chmod(Config.Dir().Path().c_str(), 0755));  // the account must reach the script
+  std::string unit = "[Unit]\nDescription=tell\n[Service]\nType=notify\n"
+                     "ExecStart=/usr/bin/python3 \"" + script + "\"\n"
+                     "User=daemon\nGroup=nogroup\n"
+                     "AmbientCapabilities=CAP_NET_BIND_SERVICE\n"
+                     "CapabilityBoundingSet=CAP_NET_BIND_SERVICE\nNoNewPrivileges=yes\n"
+                     "LimitNOFILE=4096:8192\nEnvironment=\"TOVK_TEST=a b\"\n";
+  tovktest::WriteFile(Config.Dir() / "units/tovk.service", unit);
+  RunResult start = Tool({"start", "tovk"});
+  ASSERT_EQ(0, start.ExitCode) << start.Out << start.Err;
+  std::string log = Config.Dir() / "run/tovk.log";
+  std::string told = ReadFile(log);
+  EXPECT_NE(std::string::npos,
+            told.find("ids " + std::to_string(uid) + " " + std::to_string(gid) + "\n"))
+      << told;
+  // Bit 10 is CAP_NET_BIND_SERVICE: kept across the switch, and alone.
+  EXPECT_NE(std::string::npos,
+            told.find("caps 0000000000000400 0000000000000400 0000000000000400 1\n"))
+      << told;
+  EXPECT_NE(std::string::npos, told.find("files 4096 8192\n")) << told;
+  EXPECT_NE(std::string::npos, told.find("env a b|daemon\n")) << told;
+  RunResult reload = Tool({"reload", "tovk"});
+  EXPECT_EQ(0, reload.ExitCode) << reload.Err;
+  EXPECT_TRUE(WaitForText(log, "hangup\n")) << ReadFile(log);
+  EXPECT_EQ(0, Tool({"stop", "tovk"}).ExitCode);
+  EXPECT_NE(0, Tool({"reload", "tovk"}).ExitCode) << "a stopped service cannot be reloaded";
+
+  // What cannot be carried out is refused before anything runs.
+  for (std::string bad : {"User=tovk-no-such-user", "AmbientCapabilities=CAP_NO_SUCH",
+                          "LimitNOFILE=9:8"}) {
+    tovktest::WriteFile(Config.Dir() / "units/tovk.service", unit + bad + "\n");
+    RunResult refused = Tool({"start", "tovk"});
+    EXPECT_NE(0, refused.ExitCode) << bad;
+    EXPECT_NE(std::string::npos, refused.Err.find(bad.substr(bad.find('=') + 1)))
+        << bad << ": " << refused.Err;
+  }
 }
 
 TEST_F(Tovksc, UnknownServicesAndCommandsAreRefused) {
