@@ -196,7 +196,7 @@ TEST_F(Traversal, ListedNamesAreTextAndTheirLinksOpenThem) {
   const std::string marker = "<a href=\"/names/";
   for (std::size_t at = listing.find(marker); at != std::string::npos;
        at = listing.find(marker, at + 1)) {
-    std::size_t start = at + marker.size() - 7;  // from "/names/"
+    std::size_t start = listing.find('"', at) + 1;
     std::string link = listing.substr(start, listing.find('"', start) - start);
     if (link == "/names/..") continue;
     std::string answer = Get(link);
