@@ -34,9 +34,9 @@ bool SameAsciiText(const std::string& a, const std::string& b) {
   return true;
 }
 
-// Returns false when the file does not exist; throws when it exists but
-// cannot be read.
-bool ReadWholeFile(const std::string& fileName, std::string& content) {
+}  // namespace
+
+bool LoadProfileText(const std::string& fileName, std::string& content) {
   std::string linuxPath = ToLinuxPath(fileName);
   int fd = ::open(linuxPath.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -64,13 +64,15 @@ bool ReadWholeFile(const std::string& fileName, std::string& content) {
   return true;
 }
 
-}  // namespace
-
 std::string ReadProfileString(const std::string& fileName, const std::string& section,
                               const std::string& key, const std::string& defaultValue) {
   std::string content;
-  if (!ReadWholeFile(fileName, content)) return defaultValue;
+  if (!LoadProfileText(fileName, content)) return defaultValue;
+  return ProfileString(content, section, key, defaultValue);
+}
 
+std::string ProfileString(const std::string& content, const std::string& section,
+                          const std::string& key, const std::string& defaultValue) {
   const std::string wantedSection = Trim(section);
   const std::string wantedKey = Trim(key);
   // Only the first section of the name is looked at, as the Windows reader

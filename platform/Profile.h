@@ -15,3 +15,11 @@ class EProfileError : public std::runtime_error {
 // Throws EProfileError when the file exists but cannot be read.
 std::string ReadProfileString(const std::string& fileName, const std::string& section,
                               const std::string& key, const std::string& defaultValue);
+
+// The same in two steps, for a reader that looks up many values and must
+// see one version of the file: the file's whole text (false when the file
+// does not exist, EProfileError when it exists but cannot be read), then a
+// look-up in that text by the rules above.
+bool LoadProfileText(const std::string& fileName, std::string& content);
+std::string ProfileString(const std::string& content, const std::string& section,
+                          const std::string& key, const std::string& defaultValue);

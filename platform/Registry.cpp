@@ -1,7 +1,9 @@
 #include "platform/Registry.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -313,6 +315,17 @@ void MakeParentDirectories(const std::string& file) {
   }
 }
 
+// The store holds the log database's password, so a new one is readable
+// and writable by its owner only; SQLite gives the -wal and -shm files it
+// makes beside the store the store's own mode. An existing store keeps the
+// mode its owner gave it.
+constexpr mode_t kStoreFileMode = 0600;
+
+void CreateStoreFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kStoreFileMode);
+  if (fd >= 0) ::close(fd);  // an empty file is an empty database to SQLite
+}
+
 bool StatFile(const std::string& path, dev_t* device, ino_t* inode) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return false;
@@ -399,6 +412,7 @@ OpenResult TryOpenDatabase(Connection& c) {
 
 std::unique_ptr<Connection> OpenDatabase(const std::string& path) {
   MakeParentDirectories(path);
+  CreateStoreFile(path);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
   for (;;) {
     auto c = std::make_unique<Connection>();

@@ -25,7 +25,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -40,6 +39,13 @@
 #include "platform/TimeZone.h"
 
 namespace {
+
+// Access records name clients, users and the URLs they asked for: the log
+// files are for the server's own user and its group (an operator's log
+// readers), never for everyone on the machine. The same for the
+// directories made for them.
+constexpr mode_t kLogFileMode = 0640;
+constexpr mode_t kLogDirectoryMode = 0750;
 
 struct TLogFile {
   const char* Name;
@@ -64,6 +70,14 @@ TLogState& State() {
   return *state;
 }
 
+// Every missing directory on the way, as mkdir -p makes them; one that
+// cannot be made shows when the files are opened. `directory` ends in "/".
+void MakeLogDirectories(const std::string& directory) {
+  for (std::size_t slash = directory.find('/', 1); slash != std::string::npos;
+       slash = directory.find('/', slash + 1))
+    ::mkdir(directory.substr(0, slash).c_str(), kLogDirectoryMode);
+}
+
 void CloseFile(TLogFile& file) {
   if (file.Fd >= 0) ::close(file.Fd);
   file.Fd = -1;
@@ -72,7 +86,7 @@ void CloseFile(TLogFile& file) {
 bool OpenFile(const std::string& directory, TLogFile& file) {
   CloseFile(file);
   std::string path = directory + file.Name;
-  file.Fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  file.Fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, kLogFileMode);
   return file.Fd >= 0;
 }
 
@@ -238,8 +252,7 @@ uint8_t LogDllInit(const unsigned char* protFile, void* /*area*/, const TLogVirt
   std::string directory = ToLinuxPath(Field(protFile));
   if (directory.empty()) directory = ".";
   if (directory.back() != '/') directory += '/';
-  std::error_code error;
-  std::filesystem::create_directories(directory, error);
+  MakeLogDirectories(directory);
   if (newLogFile == 1) {
     KeepOldFile(directory, s.Access.Name);
     KeepOldFile(directory, s.Error.Name);
@@ -322,7 +335,7 @@ void LogDllTimer() {
     if (::stat(path.c_str(), &named) == 0 && named.st_ino == open.st_ino &&
         named.st_dev == open.st_dev)
       continue;
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, kLogFileMode);
     if (fd < 0) continue;  // keep writing to the old one rather than lose records
     ::close(file->Fd);
     file->Fd = fd;

@@ -78,7 +78,7 @@ THTTPSSIReply::THTTPSSIReply(TRequestHeader& header, bool isTLS, TSvrHttpThread*
                              TMemoryStream& body)
     : THTTPReply(header, isTLS, socket, body), Thread(thread), DocumentPath(documentPath) {
   TAccessRecord access = ReadAccessRecord(DocumentPath);
-  if (IsTLS != access.IsSSL) {
+  if (access.Unreadable || IsTLS != access.IsSSL) {
     StatusCode = 403;
     StatusText = GetUrlPath();
     return;

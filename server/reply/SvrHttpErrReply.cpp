@@ -90,7 +90,13 @@ void THTTPErrReply::SendHeader() {
   if (Status == 401 || Status == 402)
     ResponseHeader[rsWWWAuthenticate] = "Basic realm=\"" + HeaderValue(GetUrlPath()) + "\"";
   if (Status == 301 || Status == 302) {
-    if (!MessageText.empty() && MessageText[0] != '/') MessageText = "/" + MessageText;
+    // A browser reads "//host/..." and "/\host/..." as another host, so the
+    // target's leading separators become one "/": a redirection built from
+    // a request's own URL never leaves this server.
+    if (!MessageText.empty()) {
+      std::size_t start = MessageText.find_first_not_of("/\\");
+      MessageText = "/" + (start == std::string::npos ? std::string() : MessageText.substr(start));
+    }
     ResponseHeader[rsLocation] = HeaderValue(MessageText);
     MessageText = GetUrlPath();
   }

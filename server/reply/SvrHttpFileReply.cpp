@@ -4,15 +4,12 @@
 #include "platform/FileSearch.h"
 #include "platform/Paths.h"
 #include "platform/TimeZone.h"
-#include "server/net/MD5.h"
 #include "server/net/Misc.h"
 #include "server/reply/SvrSetupHolder.h"
 #include "server/shell/MainWin.h"
 #include "server/shell/MsgCat.h"
 
 namespace {
-
-constexpr std::size_t kAuthSchemeLength = 6;  // "Basic " in front of the credentials
 
 std::string FileNamePart(const std::string& path) {
   std::size_t slash = path.rfind('\\');
@@ -47,27 +44,16 @@ THTTPFileReply::THTTPFileReply(TRequestHeader& header, bool isTLS, const std::st
                                TSvrSocket& socket, TMemoryStream& body)
     : THTTPReply(header, isTLS, socket, body), FilePath(filePath) {
   TAccessRecord record = ReadAccessRecord(FilePath);
-  if (IsTLS != record.IsSSL) {
-    StatusCode = 403;
-    StatusText = GetUrlPath();
+  if (record.Unreadable || IsTLS != record.IsSSL) {
+    Refuse(403);
     return;
   }
   Expiry = record.Expiry;
   if (!Expiry.empty()) ResponseHeader[rsExpires] = Expiry;
   CharsetSuffix = record.CharsetSuffix;
   Rights = record.Rights;
-  const std::string& authorization = header.Get(rqAuthorization);
-  Credentials = authorization.size() > kAuthSchemeLength ? authorization.substr(kAuthSchemeLength)
-                                                         : "";
-
-  if (!Rights.empty() && MD5HexString(Credentials) != Rights) {
-    StatusCode = 401;
-    StatusText = GetUrlPath();
-  }
-  if (UpperCase(FileNamePart(FilePath)) == "HTTP.AUT") {
-    StatusCode = 403;
-    StatusText = GetUrlPath();
-  }
+  if (!CredentialsMatch(Rights)) Refuse(401);
+  if (UpperCase(FileNamePart(FilePath)) == "HTTP.AUT") Refuse(403);
   // A matching stamp turns a 401 or 403 into 304: the client is told its
   // copy is current, and the body of a 304 is the error page, never the file.
   const std::string& since = header.Get(rqIfModifiedSince);
@@ -106,16 +92,27 @@ THTTPDirReply::THTTPDirReply(TRequestHeader& header, bool isTLS,
                              TMemoryStream& body)
     : THTTPReply(header, isTLS, socket, body), DirectoryPath(directoryPath) {
   TAccessRecord record = ReadAccessRecord(DirectoryPath);
-  if (IsTLS != record.IsSSL) {
-    StatusCode = 403;
-    StatusText = GetUrlPath();
+  if (record.Unreadable || IsTLS != record.IsSSL) {
+    Refuse(403);
+    return;
+  }
+  // The listing flag is off in the record of a directory without access
+  // file, which is listed all the same: only a file that says vypis=0 stops
+  // the listing. Credentials could not change that, so they are not asked for.
+  if (record.Present && !record.Vypis) {
+    Refuse(403);
+    return;
+  }
+  if (!CredentialsMatch(record.Rights)) {
+    Refuse(401);
     return;
   }
 
   std::string url = GetUrlPath();
   if (!url.empty() && url.back() != '/' && url.back() != '\\') url += '/';
-  // The URL comes from the request line; it is escaped wherever it goes into
-  // the page. Names come from the directory and go in as they are.
+  // The URL comes from the request line and the names from the directory:
+  // whoever may put a file there must not put mark-up into the page. A name
+  // is percent-encoded in its link, so that the link still opens the file.
   std::string shownUrl = HtmlEscape(url);
   Page.Write("<html><head><title>" + GetMsg(19) + " " + shownUrl +
              "</title></head><body bgcolor=#FFFFFF>");
@@ -134,9 +131,9 @@ THTTPDirReply::THTTPDirReply(TRequestHeader& header, bool isTLS,
     Page.Write("<tr><td>");
     Page.Write(isDirectory ? "<img src=\"/iswd/dir_gif\">" : "<img src=\"/iswd/else_gif\">");
     Page.Write("</td><td><a href=\"");
-    Page.Write(shownUrl + entry.Name);
+    Page.Write(shownUrl + PercentEncode(entry.Name));
     Page.Write("\">");
-    Page.Write(entry.Name);
+    Page.Write(HtmlEscape(entry.Name));
     Page.Write("</a></td><td>");
     Page.Write(std::to_string(isDirectory ? 0 : entry.Size));
     Page.Write("</td><td>");

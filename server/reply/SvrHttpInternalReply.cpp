@@ -34,6 +34,23 @@ THTTPInternalReply::THTTPInternalReply(TRequestHeader& header, bool isTLS,
   std::string upper = UpperCase(Path);
   std::string name = upper.substr(upper.rfind('\\') + 1);  // whole text when there is no "\"
 
+  // The operator protects these names with the access file of the directory
+  // that /iswd/ maps to, whatever URL reached the reply: /x/iswd/reload
+  // comes here too and must not pass by that file. Without one they are open.
+  std::string directory = "/iswd/";
+  Settings().MapUrlToPath(directory, Header.Get(rqHost), IsTLS);
+  TAccessRecord record = ReadAccessRecord(directory + name);
+  if (record.Present) {
+    if (record.Unreadable || IsTLS != record.IsSSL) {
+      Refuse(403);
+      return;
+    }
+    if (!CredentialsMatch(record.Rights)) {
+      Refuse(401);
+      return;
+    }
+  }
+
   if (name == "RELOAD") {
     Page.Write(GetMsg(22));
     LogError(GetMsg(23));

@@ -21,6 +21,10 @@ void ParseRequestLine(const std::string& line, uint8_t& method, std::string& url
 // Text from a request made safe for a generated page: "&", "<", ">" and the
 // double quote become character references.
 std::string HtmlEscape(const std::string& text);
+// A file name made safe for a link: every byte but letters, digits and the
+// marks the URL decoder takes as they stand becomes %XX, so the link holds
+// no mark-up and decodes back to the name.
+std::string PercentEncode(const std::string& text);
 
 constexpr std::size_t kAccessRightsMax = 35;
 constexpr std::size_t kAccessTextMax = 30;  // expiry and charset suffix
@@ -32,6 +36,11 @@ struct TAccessRecord {
   bool IsSSL = false;
   bool Vypis = false;
   bool Spoustet = false;
+  // Whether the directory has an access file at all, and whether one that
+  // is there could not be read. An unreadable one refuses everything: its
+  // rights can match no digest and nothing may run.
+  bool Present = false;
+  bool Unreadable = false;
 };
 
 class THTTPReply {
@@ -64,6 +73,12 @@ class THTTPReply {
                           bool forceType = false);
   void SendBufferedBody(TMemoryStream& output);
   static std::unique_ptr<TMemoryStream> CopyOfBuffered(const TMemoryStream& output);
+  // Sets the status of a refusal, with the URL path as its text.
+  void Refuse(int16_t code);
+  // Takes the credentials text from the request and tells whether it gives
+  // the rights: no rights ask for nothing, else the upper-case MD5 digest of
+  // the Base64 text after "Basic " must equal them exactly.
+  bool CredentialsMatch(const std::string& rights);
 
   uint8_t Method = mtUnknown;
   TMemoryStream& RequestBody;

@@ -262,10 +262,25 @@ TEST_F(DemoSite, IncludePageTakesInAFileAScriptAndTheExtension) {
   EXPECT_EQ(HeaderValue(answer, "Content-Length"), std::to_string(body.size()));
 }
 
-TEST_F(DemoSite, StatusPageAnswers) {
-  std::string answer = Get("/iswd/info");
+TEST_F(DemoSite, StatusPageAndRestartAskForTheAdminUser) {
+  const std::string admin = "Authorization: Basic YWRtaW46YWRtaW4=\r\n";  // admin:admin
+  std::string refused = Get("/iswd/info");
+  EXPECT_EQ(StatusLine(refused).substr(0, 13), "HTTP/1.0 401 ") << refused;
+  EXPECT_EQ(StatusLine(Get("/iswd/info", "Authorization: Basic ZGVtbzpkZW1v\r\n")).substr(0, 13),
+            "HTTP/1.0 401 ")
+      << "the demo user is not the administrator";
+  std::string answer = Get("/iswd/info", admin);
   ASSERT_EQ(StatusLine(answer), "HTTP/1.0 200 OK") << answer;
   EXPECT_NE(Body(answer).find("Informace o zavedených rozšířeních"), std::string::npos) << answer;
+
+  // The restart is asked for without credentials: refused, and the error
+  // log, where an accepted one is written before its answer, has no word of it.
+  std::string reload = Get("/iswd/reload");
+  EXPECT_EQ(StatusLine(reload).substr(0, 13), "HTTP/1.0 401 ") << reload;
+  EXPECT_FALSE(HeaderValue(reload, "WWW-Authenticate").empty()) << reload;
+  EXPECT_EQ(Server->ErrorLog().find("adavek na restart"), std::string::npos) << Server->ErrorLog();
+  // The images the public pages use need nobody.
+  EXPECT_EQ(StatusLine(Get("/iswd/logo_gif")), "HTTP/1.0 200 OK");
 }
 
 TEST_F(DemoSite, AdministrationAsksForTheAdminUser) {

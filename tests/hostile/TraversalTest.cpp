@@ -5,6 +5,7 @@
 // outside, nor the access file's secret.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <set>
 #include <string>
@@ -19,6 +20,19 @@ using hostile::kAccessSecret;
 using hostile::kOutsideMarker;
 using hostile::StatusOf;
 
+// The Base64 text a browser sends for demo:demo, and the rights an access
+// file gives for it: the upper-case MD5 digest of that text.
+const std::string kDemoAuthorization = "Authorization: Basic ZGVtbzpkZW1v\r\n";
+const std::string kDemoRights = "28C6A03C7F2AF2F70660E4177861B72D";
+
+std::string HeaderOf(const std::string& answer, const std::string& name) {
+  std::string head = answer.substr(0, answer.find("\r\n\r\n") + 2);
+  std::size_t at = head.find("\r\n" + name + ": ");
+  if (at == std::string::npos) return "";
+  at += name.size() + 4;
+  return head.substr(at, head.find("\r\n", at) - at);
+}
+
 class Traversal : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(Site.Start()) << Site.Process().Output(); }
@@ -30,6 +44,11 @@ class Traversal : public ::testing::Test {
     EXPECT_EQ(answer.find(kOutsideMarker), std::string::npos) << target << "\n" << answer;
     EXPECT_EQ(answer.find(kAccessSecret), std::string::npos) << target << "\n" << answer;
     Statuses.insert(StatusOf(answer));
+  }
+
+  std::string Get(const std::string& target, const std::string& headers = "",
+                  const std::string& method = "GET") {
+    return Site.Get(method + " " + target + " HTTP/1.0\r\n" + headers + "\r\n");
   }
 
   HostileServer Site;
@@ -110,6 +129,106 @@ TEST_F(Traversal, MixedFormsNeverLeaveTheRoot) {
         }
   EXPECT_EQ(Probes, 420);
   EXPECT_TRUE(Site.Healthy());
+}
+
+TEST_F(Traversal, RedirectionsNeverNameAnotherHost) {
+  // A browser reads "//host/" and "/\host/" as another host.
+  for (const std::string target : {"//evil.example/../sub", "///evil.example/../sub",
+                                   "/%2fevil.example/../sub", "/\\evil.example/../sub",
+                                   "/%5cevil.example/%2e%2e/sub", "//sub"}) {
+    std::string answer = Get(target);
+    ASSERT_EQ(StatusOf(answer), 301) << target << "\n" << answer;
+    std::string location = HeaderOf(answer, "Location");
+    ASSERT_GE(location.size(), 2u) << target << "\n" << answer;
+    EXPECT_EQ(location[0], '/') << target << ": " << location;
+    EXPECT_TRUE(location[1] != '/' && location[1] != '\\') << target << ": " << location;
+  }
+  EXPECT_EQ(HeaderOf(Get("/sub"), "Location"), "/sub/");
+}
+
+TEST_F(Traversal, AccessFilesGuardListingsInAnyCaseAndAreNeverServed) {
+  const std::string www = Site.Process().DocRoot();
+  tovktest::MakeDirs(www + "/locked");
+  tovktest::WriteFile(www + "/locked/a.txt", "locked file");
+  tovktest::WriteFile(www + "/locked/HTTP.AUT", "[prava]\n*.*=" + kDemoRights + "\n");
+  std::string refused = Get("/locked/");
+  EXPECT_EQ(StatusOf(refused), 401) << refused;
+  EXPECT_FALSE(HeaderOf(refused, "WWW-Authenticate").empty()) << refused;
+  EXPECT_EQ(StatusOf(Get("/locked/a.txt")), 401);
+  std::string listing = Get("/locked/", kDemoAuthorization);
+  EXPECT_EQ(StatusOf(listing), 200) << listing;
+  EXPECT_NE(listing.find("a.txt"), std::string::npos) << listing;
+  EXPECT_EQ(listing.find("HTTP.AUT"), std::string::npos) << listing;
+  for (const char* method : {"GET", "HEAD", "POST"}) {
+    std::string own = Get("/locked/HTTP.AUT", kDemoAuthorization, method);
+    EXPECT_EQ(StatusOf(own), 403) << method << "\n" << own;
+    EXPECT_EQ(own.find(kDemoRights), std::string::npos) << own;
+  }
+
+  tovktest::MakeDirs(www + "/unlisted");
+  tovktest::WriteFile(www + "/unlisted/a.txt", "open file");
+  tovktest::WriteFile(www + "/unlisted/http.aut", "[ostatni]\nvypis=0\n");
+  EXPECT_EQ(StatusOf(Get("/unlisted/")), 403);
+  EXPECT_EQ(StatusOf(Get("/unlisted/a.txt")), 200) << "vypis=0 keeps the files open";
+
+  // Root reads every file, so "there but unreadable" is a link to nothing.
+  tovktest::MakeDirs(www + "/broken");
+  tovktest::WriteFile(www + "/broken/a.txt", "unguarded?");
+  ASSERT_EQ(::symlink((www + "/broken/gone").c_str(), (www + "/broken/http.aut").c_str()), 0);
+  for (const char* target : {"/broken/", "/broken/a.txt"}) {
+    std::string answer = Get(target);
+    EXPECT_EQ(StatusOf(answer), 403) << target << "\n" << answer;
+    EXPECT_EQ(answer.find("unguarded?"), std::string::npos) << answer;
+  }
+}
+
+TEST_F(Traversal, ListedNamesAreTextAndTheirLinksOpenThem) {
+  const std::string dir = Site.Process().DocRoot() + "/names";
+  const std::vector<std::string> names = {"<img src=x onerror=alert(1)>", "a b&c%\"d.txt",
+                                          "100%25.txt", "\x9A\xE1rka.txt"};
+  for (const std::string& name : names) tovktest::WriteFile(dir + "/" + name, "file " + name);
+  std::string listing = Get("/names/");
+  ASSERT_EQ(StatusOf(listing), 200) << listing;
+  EXPECT_EQ(listing.find("<img src=x"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("&lt;img src=x onerror=alert(1)&gt;</a>"), std::string::npos) << listing;
+  // Every link of a row, followed as a browser would, gives its file.
+  std::set<std::string> opened;
+  const std::string marker = "<a href=\"/names/";
+  for (std::size_t at = listing.find(marker); at != std::string::npos;
+       at = listing.find(marker, at + 1)) {
+    std::size_t start = listing.find('"', at) + 1;
+    std::string link = listing.substr(start, listing.find('"', start) - start);
+    if (link == "/names/..") continue;
+    std::string answer = Get(link);
+    EXPECT_EQ(StatusOf(answer), 200) << link << "\n" << answer;
+    std::size_t body = answer.find("\r\n\r\n");
+    if (body != std::string::npos) opened.insert(answer.substr(body + 4));
+  }
+  for (const std::string& name : names)
+    EXPECT_TRUE(opened.count("file " + name)) << "no link opened " << name << "\n" << listing;
+}
+
+TEST_F(Traversal, BuiltInCommandsHonourTheirDirectorysAccessFile) {
+  // /iswd/ maps into the document root through the alias of "/".
+  const std::string iswd = Site.Process().DocRoot() + "/iswd";
+  tovktest::MakeDirs(iswd);
+  tovktest::WriteFile(iswd + "/http.aut",
+                      "[prava]\nreload=" + kDemoRights + "\ninfo=" + kDemoRights + "\n");
+  // Only the last part of the path names the command, so the other ways to
+  // reach it must meet the same file.
+  for (const char* target : {"/iswd/reload", "/ISWD/RELOAD", "/iswd/sub/reload", "/x/iswd/reload",
+                             "/iswd/info", "/sub/iswd/info"}) {
+    for (const char* method : {"GET", "HEAD"}) {
+      std::string answer = Get(target, "", method);
+      EXPECT_EQ(StatusOf(answer), 401) << method << " " << target << "\n" << answer;
+    }
+  }
+  EXPECT_EQ(Site.Process().ErrorLog().find("adavek na restart"), std::string::npos)
+      << "a refused reload restarts nothing\n" << Site.Process().ErrorLog();
+  EXPECT_EQ(StatusOf(Get("/iswd/logo_gif")), 200) << "names without a key stay open";
+  std::string info = Get("/iswd/info", kDemoAuthorization);
+  EXPECT_EQ(StatusOf(info), 200) << info;
+  EXPECT_NE(info.find("<h3>"), std::string::npos) << info;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,6 +54,13 @@ TEST_F(RegistryStore, DatabaseLivesWhereTheEnvironmentSays) {
   HKEY key = Create("software\\x");
   RegCloseKey(key);
   EXPECT_TRUE(tovktest::PathExists(Dir / "state/registry.db")) << "the missing directory is created";
+  // The store holds the log database's password: its owner's alone, and
+  // so are the files SQLite keeps beside it.
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    struct stat st {};
+    ASSERT_EQ(::stat((Dir / "state/registry.db" + std::string(suffix)).c_str(), &st), 0) << suffix;
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << "registry.db" << suffix;
+  }
   unsetenv("TOVK_REGISTRY");
   EXPECT_EQ(RegistryDatabasePath(), "/var/lib/tovk/registry.db");
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include "server/net/MD5.h"
@@ -86,6 +87,13 @@ TEST(FileReply, AccessFileItselfAndTlsMismatchAreRefused) {
   EXPECT_EQ(StatusOf(THTTPFileReply(connection.Header, false, Sys(dir / "http.aut"),
                                     connection.Socket, connection.Body)),
             403);
+  tovktest::MakeDirs(dir / "sub");
+  WriteFile(dir / "sub/a.html", "x");
+  ASSERT_EQ(::symlink((dir / "sub/gone").c_str(), (dir / "sub/Http.Aut").c_str()), 0);
+  EXPECT_EQ(StatusOf(THTTPFileReply(connection.Header, false, Sys(dir / "sub/a.html"),
+                                    connection.Socket, connection.Body)),
+            403)
+      << "an access file that is there but cannot be read";
   EXPECT_EQ(StatusOf(THTTPFileReply(connection.Header, true, Sys(dir / "a.html"),
                                     connection.Socket, connection.Body)),
             403)
@@ -168,9 +176,10 @@ TEST(FileReply, BodyCopyHoldsTheWholeFile) {
   EXPECT_EQ(missing.GetBodyCopy(), nullptr);
 }
 
-TEST(DirReply, ListsEntriesUnescapedAndLeavesOutTheAccessFile) {
+TEST(DirReply, ListsEntriesEscapedAndLeavesOutTheAccessFile) {
   TempDir dir;
-  WriteFile(dir / "a b&c.txt", "12345");
+  WriteFile(dir / "a b&c%\"<i>.txt", "12345");
+  WriteFile(dir / "<img src=x onerror=alert(1)>", "x");
   WriteFile(dir / "HTTP.AUT", "hidden");
   tovktest::MakeDirs(dir / "sub");
   TConnection connection("GET /list HTTP/1.0");
@@ -188,10 +197,14 @@ TEST(DirReply, ListsEntriesUnescapedAndLeavesOutTheAccessFile) {
                       "<table>" + GetMsg(21)),
             std::string::npos)
       << body;
-  EXPECT_NE(body.find("<tr><td><img src=\"/iswd/else_gif\"></td><td><a href=\"/list/a b&c.txt\">"
-                      "a b&c.txt</a></td><td>5</td><td>"),
+  // Names as text in the page, percent-encoded in their links.
+  EXPECT_NE(body.find("<tr><td><img src=\"/iswd/else_gif\"></td><td>"
+                      "<a href=\"/list/a%20b%26c%25%22%3Ci%3E.txt\">"
+                      "a b&amp;c%&quot;&lt;i&gt;.txt</a></td><td>5</td><td>"),
             std::string::npos)
       << body;
+  EXPECT_NE(body.find(">&lt;img src=x onerror=alert(1)&gt;</a>"), std::string::npos) << body;
+  EXPECT_EQ(body.find("<img src=x"), std::string::npos) << body;
   EXPECT_NE(body.find("<tr><td><img src=\"/iswd/dir_gif\"></td><td><a href=\"/list/sub\">sub"
                       "</a></td><td>0</td><td>"),
             std::string::npos)
@@ -241,4 +254,32 @@ TEST(DirReply, RootHasNoParentRow) {
   std::string body = connection.Sent();
   EXPECT_NE(body.find("<a href=\"/"), std::string::npos) << "the root has entries";
   EXPECT_EQ(body.find("<a href=\"/..\">"), std::string::npos);
+}
+
+TEST(DirReply, AccessFileRightsAndListingFlag) {
+  TempDir dir;
+  WriteFile(dir / "f.txt", "x");
+  WriteFile(dir / "HTTP.AUT", "[prava]\n*.*=" + MD5HexString(kCredentials) + "\n");
+  auto statusWith = [&dir](const std::string& authorization, std::string* text = nullptr) {
+    TConnection connection("GET /d/ HTTP/1.0");
+    if (!authorization.empty()) connection.Header.Values[rqAuthorization] = authorization;
+    return StatusOf(THTTPDirReply(connection.Header, false, Sys(dir.Path()) + "\\",
+                                  connection.Socket, connection.Body),
+                    text);
+  };
+  std::string text;
+  EXPECT_EQ(statusWith("", &text), 401) << "an access file in upper case protects the listing";
+  EXPECT_EQ(text, "/d/");
+  EXPECT_EQ(statusWith("Basic ZGVtbzp4"), 401);
+  EXPECT_EQ(statusWith(std::string("Basic ") + kCredentials), 200);
+
+  WriteFile(dir / "HTTP.AUT", "[ostatni]\nvypis=0\n");
+  EXPECT_EQ(statusWith(std::string("Basic ") + kCredentials), 403);
+  WriteFile(dir / "HTTP.AUT", "[ostatni]\nvypis=1\n");
+  EXPECT_EQ(statusWith(""), 200);
+
+  ::unlink((dir / "HTTP.AUT").c_str());
+  tovktest::MakeDirs(dir / "http.aut");
+  EXPECT_EQ(statusWith(std::string("Basic ") + kCredentials), 403)
+      << "an access file that cannot be read";
 }

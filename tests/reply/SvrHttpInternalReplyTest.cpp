@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "server/net/MD5.h"
 #include "server/reply/SvrSetupHolder.h"
 #include "server/reply/resources/BuiltinResources.h"
 #include "server/shell/MainWin.h"
@@ -107,4 +108,32 @@ TEST_F(InternalReply, ReloadAnswersAtOnceWithText22) {
   TAnswer answer = Internal("\\iswd\\RELOAD");
   EXPECT_EQ(answer.Body, GetMsg(22));
   EXPECT_EQ(answer.Head.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << answer.Head;
+}
+
+TEST(InternalReplyAccess, TheMappedDirectorysAccessFileDecidesTlsAndRights) {
+  tovktest::TempDir dir;
+  tovktest::WriteFile(dir / "iswd/http.aut",
+                      "[ostatni]\nisSSL=1\n[prava]\nreload=" + MD5HexString("YWRtaW46YWRtaW4=") +
+                          "\n");
+  const std::string root = replytest::Sys(dir.Path()) + "\\";
+  replytest::WriteConfig({{"MIME num", 0}, {"Alias num", 2}, {"Alias 1", "* (HTTP),/," + root},
+                          {"Alias 2", "* (HTTPS),/," + root}, {"App num", 0}, {"Virt num", 0},
+                          {"DefaultHTML", ""}, {"Port", 80}, {"ProtFile", "c:\\"}, {"SSLon", 0},
+                          {"NewLogFile", 0}, {"KeepAlive", 0}});
+  CreateSettings();
+  auto status = [&root](const std::string& name, bool isTLS, const std::string& authorization) {
+    TConnection connection("GET /iswd/" + name + " HTTP/1.0");
+    if (!authorization.empty()) connection.Header.Values[rqAuthorization] = authorization;
+    THTTPInternalReply reply(connection.Header, isTLS, root + "iswd\\" + name, connection.Socket,
+                             connection.Body);
+    int16_t code = 0;
+    std::string text;
+    reply.GetStatus(code, text);
+    return code;
+  };
+  EXPECT_EQ(status("logo_gif", true, ""), 200);
+  EXPECT_EQ(status("logo_gif", false, ""), 403) << "isSSL=1 refuses plain connections";
+  EXPECT_EQ(status("reload", true, ""), 401);
+  EXPECT_EQ(status("reload", true, "Basic YWRtaW46YWRtaW4="), 200);
+  FreeSettings();
 }

@@ -1,6 +1,7 @@
 #include "server/reply/SvrHttpReply.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "tests/reply/ReplyTestSupport.h"
 
@@ -139,3 +140,39 @@ TEST(AccessRecord, ExpiryIsAShortDateAtMidnight) {
   EXPECT_EQ(RecordFor(Sys(dir / "bad.html")).Expiry, "")
       << "an own value that is no date gives no expiry, without falling back to *.*";
 }
+
+TEST(AccessRecord, FoundInAnyLetterCase) {
+  TempDir dir;
+  WriteFile(dir / "Http.Aut", "[prava]\n*.*=ABCDEF\n[ostatni]\nvypis=0\n");
+  TAccessRecord record = RecordFor(Sys(dir / "a.html"));
+  EXPECT_TRUE(record.Present);
+  EXPECT_FALSE(record.Unreadable);
+  EXPECT_EQ(record.Rights, "ABCDEF");
+  EXPECT_FALSE(record.Vypis);
+}
+
+TEST(AccessRecord, OneThatIsThereButCannotBeReadRefusesEverything) {
+  // Root reads any file, so the unreadable ones are those that are no
+  // readable file at all: a directory, a dangling link, two spellings.
+  auto expectUnreadable = [](const std::string& dir, const std::string& what) {
+    TAccessRecord record = RecordFor(Sys(dir + "/a.html"));
+    EXPECT_TRUE(record.Present) << what;
+    EXPECT_TRUE(record.Unreadable) << what;
+    EXPECT_FALSE(record.Vypis) << what;
+    EXPECT_FALSE(record.Spoustet) << what;
+    EXPECT_FALSE(record.Rights.empty()) << what << ": rights no credentials match";
+  };
+  TempDir folder;
+  tovktest::MakeDirs(folder / "HTTP.AUT");
+  expectUnreadable(folder.Path(), "a directory of that name");
+
+  TempDir dangling;
+  ASSERT_EQ(::symlink((dangling / "gone").c_str(), (dangling / "http.aut").c_str()), 0);
+  expectUnreadable(dangling.Path(), "a link to nothing");
+
+  TempDir twice;
+  WriteFile(twice / "http.aut", "[ostatni]\n");
+  WriteFile(twice / "HTTP.aut", "[prava]\n*.*=ABCDEF\n");
+  expectUnreadable(twice.Path(), "two spellings side by side");
+}
+

@@ -110,9 +110,19 @@ TEST_F(TovkLog, CreatesAMissingDirectoryGivenAsWindowsPath) {
   std::string windows = nested;
   for (char& c : windows)
     if (c == '/') c = '\\';
-  ASSERT_TRUE(Init(windows + "\\"));
+  const mode_t umaskBefore = ::umask(022);
+  const bool initialised = Init(windows + "\\");
+  ::umask(umaskBefore);
+  ASSERT_TRUE(initialised);
   LogDllAddError(Short("here"), Short(kStamp));
   EXPECT_EQ(kStamp + " here\n", ReadFile(nested + "/error.log"));
+  // Nothing of the log is for every user of the machine.
+  auto mode = [](const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 07777u;
+  };
+  for (const std::string& dir : {Dir / "a", Dir / "a/b", nested}) EXPECT_EQ(mode(dir), 0750u) << dir;
+  for (const char* file : {"/access.log", "/error.log"}) EXPECT_EQ(mode(nested + file), 0640u) << file;
 }
 
 TEST_F(TovkLog, InitFailsWhereItCannotWrite) {
