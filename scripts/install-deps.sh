@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing need.
 # Needs root (or sudo); does nothing when every package is already there.
+# Names given as arguments are installed too (the packaging tools, say).
 set -euo pipefail
 
 PACKAGES=(
@@ -10,6 +11,7 @@ PACKAGES=(
   media-types curl perl python3
   libmariadb-dev mariadb-server
   chromium nodejs
+  "$@"
 )
 
 missing=()

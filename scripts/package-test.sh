@@ -83,11 +83,8 @@ done
 say "build, lint and install the package"
 scripts/package.sh
 DEB=$(ls -t build/tovk_*_amd64.deb | head -1)
-missing=()
-for p in curl logrotate iproute2; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-[ ${#missing[@]} -eq 0 ] || "${APT[@]}" install -y --no-install-recommends "${missing[@]}"
+# The clients and tools this test uses beside the package.
+scripts/install-deps.sh logrotate iproute2 man-db systemd
 "${APT[@]}" install -y "./$DEB"
 
 say "what the installation made"

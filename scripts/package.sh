@@ -13,19 +13,7 @@ SOURCE=$PWD
 BUILD_DIR=${TOVK_BUILD_DIR:-build}
 
 # --- what building the package needs ------------------------------------------
-scripts/install-deps.sh
-PACKAGE_TOOLS=(dpkg-dev lintian mandoc)
-missing=()
-for p in "${PACKAGE_TOOLS[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update
-  $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+scripts/install-deps.sh dpkg-dev lintian mandoc
 
 scripts/build.sh
 VERSION=$(sed -n 's/^project(tovk VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
