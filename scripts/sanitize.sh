@@ -17,7 +17,7 @@ MODE=${1:-}
 JOBS=${TOVK_JOBS:-2}
 
 # The programs that end-to-end tests start.
-PROGRAMS=(tovksrv tovkreg tovksc admin tovkmsg tovklog duravuva)
+PROGRAMS=(tovksrv tovkreg tovksc tovkunit admin tovkmsg tovklog duravuva)
 
 case "$MODE" in
   asan)
