@@ -161,7 +161,12 @@ code=$(status_of -k https://127.0.0.1/admin/)
 [ "$code" = 401 ] || fail "the administration pages without credentials answered $code"
 code=$(status_of http://127.0.0.1/admin/)
 [ "$code" = 404 ] || fail "the administration pages over plain HTTP answered $code"
-code=$(status_of -k -u admin:pkgtest "https://127.0.0.1/admin/admin.dll?action=MySQL&subaction=save&host=&user=pkgtest&passwd=")
+# A change is sent as the page's own form sends it, with the form's token.
+page=$(fetch -k -u admin:pkgtest "https://127.0.0.1/admin/admin.dll?action=mysql")
+token=$(printf '%s\n' "$page" | sed -n 's/.*NAME="klic" VALUE="\([^"]*\)".*/\1/p' | head -1)
+[ -n "$token" ] || fail "the log database form carries no token"
+code=$(status_of -k -u admin:pkgtest --data "klic=$token&host=&user=pkgtest&passwd=" \
+  "https://127.0.0.1/admin/admin.dll?action=mysql&subaction=save")
 [ "$code" = 200 ] || fail "admin.dll answered $code"
 check "the administration pages could not write the registry" \
   sh -c "tovkreg query '$REG' /v LogMySQL_user | grep -q pkgtest"
