@@ -27,7 +27,7 @@ thread_local uint32_t LastErrorCode = ERROR_SUCCESS;
 void KeepErrno() { LastErrorCode = static_cast<uint32_t>(errno); }
 
 // A write to a pipe whose reader has gone must come back as EPIPE, not end
-// the server; the children get the default action back (see CreateProcess).
+// the server; the children get the default action back (see StartProcess).
 void IgnoreSigPipeOnce() {
   static std::once_flag once;
   std::call_once(once, [] { signal(SIGPIPE, SIG_IGN); });
@@ -51,7 +51,7 @@ bool WaitReady(HANDLE handle, short events, int timeoutMs) {
 std::string AbsoluteLinuxPath(const std::string& windowsPath) {
   std::string path = ToLinuxPath(windowsPath);
   // posix_spawn resolves a relative program after the child's chdir, while
-  // CreateProcess resolves it against the caller's directory.
+  // the server means it relative to its own directory.
   if (!path.empty() && path[0] != '/') {
     char cwd[4096];
     if (getcwd(cwd, sizeof cwd)) path = std::string(cwd) + "/" + path;
