@@ -13,6 +13,7 @@
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <optional>
 
 #include "platform/Paths.h"
 #include "server/gateway/GatewayChoice.h"
@@ -110,24 +111,55 @@ int SecondsUntil(std::chrono::steady_clock::time_point deadline) {
                               .count());
 }
 
-// Gives the TLS socket the deadline of the request head for as long as the
-// head is read; the body that may follow keeps only the read time-out.
-class THeadDeadline {
+// Gives the TLS socket a deadline for its reads (the head's, then the
+// body's pace) while the request is read, and takes it away afterwards, so
+// that the reply's own reads are not bound by it.
+class TTlsReadDeadline {
  public:
-  THeadDeadline(TSvrSocket& socket, std::chrono::steady_clock::time_point deadline)
+  TTlsReadDeadline(TSvrSocket& socket, std::chrono::steady_clock::time_point deadline)
       : Tls(dynamic_cast<TSSLSocket*>(&socket)) {
+    Set(deadline);
+  }
+  ~TTlsReadDeadline() { Set({}); }
+  void Set(std::chrono::steady_clock::time_point deadline) {
     if (Tls) Tls->SetReadDeadline(deadline);
   }
-  ~THeadDeadline() { End(); }
-  void End() {
-    if (Tls) Tls->SetReadDeadline({});
-  }
-  THeadDeadline(const THeadDeadline&) = delete;
-  THeadDeadline& operator=(const THeadDeadline&) = delete;
+  TTlsReadDeadline(const TTlsReadDeadline&) = delete;
+  TTlsReadDeadline& operator=(const TTlsReadDeadline&) = delete;
 
  private:
   TSSLSocket* Tls;
 };
+
+// The point by which a body must have come as far as it has: a grace from
+// the end of the head, and for every byte received the time it takes at
+// the least rate allowed. A slow start is forgiven as long as the average
+// catches up.
+class TBodyPace {
+ public:
+  TBodyPace(int graceSeconds, long long bytesPerSecond)
+      : Deadline(std::chrono::steady_clock::now() + std::chrono::seconds(graceSeconds)),
+        BytesPerSecond(std::max<long long>(bytesPerSecond, 1)) {}
+  void Received(long long bytes) {
+    // Carried to the next call, so that many small reads add up to the
+    // same time as one large one.
+    Owed += bytes * 1000;
+    Deadline += std::chrono::milliseconds(Owed / BytesPerSecond);
+    Owed %= BytesPerSecond;
+  }
+  std::chrono::steady_clock::time_point Deadline;
+
+ private:
+  long long BytesPerSecond;
+  long long Owed = 0;  // thousandths of a byte's worth of time not yet given
+};
+
+int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+  const long long left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             deadline - std::chrono::steady_clock::now())
+                             .count();
+  return static_cast<int>(std::clamp<long long>(left, 0, std::numeric_limits<int>::max()));
+}
 
 // Control bytes in a decoded URL would reach file names and, through the
 // redirection target, the response header (CR LF would split it).
@@ -222,6 +254,10 @@ std::string EndWithBackslash(const std::string& path) {
 
 std::atomic<long long> RequestBodyBudgetBytes{kRequestBodyBudgetBytes};
 std::atomic<long long> RequestBodyBytesHeld{0};
+
+bool TBodyReservation::Fits(long long bytes) {
+  return bytes <= RequestBodyBudgetBytes.load() - RequestBodyBytesHeld.load();
+}
 
 bool TBodyReservation::Take(long long bytes) {
   long long held = RequestBodyBytesHeld.load();
@@ -344,8 +380,10 @@ void TSvrHttpThread::Serve() {
   }
 
   Lines.clear();
+  bool answered = false;
   for (;;) {
     bool ready = IsTLS ? ReadRequestTLS() : ReadRequest();
+    answered = ready;
     if (ready) HandleRequest();
     // A request that was not read leaves a cleared header, so a failed read
     // always ends the connection here.
@@ -362,17 +400,43 @@ void TSvrHttpThread::Serve() {
       break;
   }
   Lines.clear();
+  if (answered) CloseAfterAnswer();
+}
+
+void TSvrHttpThread::CloseAfterAnswer() {
+  if (!Socket->Connected) return;
+  // Bytes sent after the request (a second one on a connection that ends)
+  // count as unread as much as a refused request's body.
+  if (InputLeftUnread || Socket->WaitReadable(0))
+    Socket->LingeringClose(LingerSeconds, kLingerMaxBytes);
 }
 
 void TSvrHttpThread::Refuse(uint16_t code) {
   if (ReaderStatus == 0) ReaderStatus = code;
   CloseAfterReply = true;
+  // The refusal comes before the end of the request; whatever the client
+  // still sends is never read.
+  InputLeftUnread = true;
 }
 
 void TSvrHttpThread::StartRequest() {
   Body.Clear();
   BodyShare.Release();
   ReaderStatus = 0;
+  InputLeftUnread = false;
+}
+
+bool TSvrHttpThread::KeepBodyBytes(const std::string& bytes) {
+  if (!BodyShare.Take(static_cast<long long>(bytes.size()))) {
+    // The other connections' bodies filled the budget while this one came:
+    // it is refused, and what it held goes back at once.
+    Refuse(503);
+    Body.Clear();
+    BodyShare.Release();
+    return false;
+  }
+  Body.Write(bytes);
+  return true;
 }
 
 bool TSvrHttpThread::TakeHeadLine(const std::string& line, bool& getMark,
@@ -435,13 +499,16 @@ long long TSvrHttpThread::BodyToRead(bool getMark, const TBodyAnnouncement& body
     // A GET body is never read; whatever the client sent of it would be
     // read as the next request, so there is none on this connection.
     CloseAfterReply = true;
+    InputLeftUnread = true;
     return 0;
   }
   if (body.Length > kMaxRequestBodyBytes) {
     Refuse(413);
     return 0;
   }
-  if (!BodyShare.Take(body.Length)) {
+  // Only a body that could be held whole now is begun; its bytes are taken
+  // from the budget as they come (KeepBodyBytes).
+  if (!TBodyReservation::Fits(body.Length)) {
     Refuse(503);
     return 0;
   }
@@ -470,15 +537,20 @@ bool TSvrHttpThread::ReadRequest() {
   // on a kept-alive connection is read as the next request.
   long long remaining = BodyToRead(getMark, announced);
   if (ReaderStatus != 0) return true;
+  TBodyPace pace(BodyGraceSeconds, BodyMinBytesPerSecond);
   while (remaining > 0) {
     if (Terminated()) return true;
-    if (!Socket->WaitReadable(BodyIdleSeconds * 1000)) {
+    // Silent for the idle wait, or behind its pace: the client is gone or
+    // holding the connection, and gets no reply.
+    const int wait = std::min(BodyIdleSeconds * 1000, MillisecondsUntil(pace.Deadline));
+    if (wait <= 0 || !Socket->WaitReadable(wait)) {
       Socket->Close();
       return false;
     }
     const int most = static_cast<int>(std::min<long long>(remaining, kSocketReadSize));
     const std::string chunk = Socket->ReceiveChunk(most);
-    Body.Write(chunk);
+    if (!KeepBodyBytes(chunk)) return true;
+    pace.Received(static_cast<long long>(chunk.size()));
     remaining -= static_cast<long long>(chunk.size());
     // A body cut short by the peer closing is not a request: a gateway must
     // never run on part of what the client meant to send.
@@ -490,7 +562,8 @@ bool TSvrHttpThread::ReadRequest() {
 bool TSvrHttpThread::ReadRequestTLS() {
   StartRequest();
   const auto headDeadline = DeadlineIn(HeadTimeoutSeconds);
-  THeadDeadline headBound(*Socket, headDeadline);
+  TTlsReadDeadline readBound(*Socket, headDeadline);
+  std::optional<TBodyPace> pace;
   std::string pending;
   bool bodyMode = false;
   long long remaining = 0;
@@ -503,13 +576,20 @@ bool TSvrHttpThread::ReadRequestTLS() {
   auto takeBody = [&](const std::string& bytes) {
     const std::size_t wanted =
         remaining > 0 ? std::min(bytes.size(), static_cast<std::size_t>(remaining)) : 0;
-    Body.Write(bytes.substr(0, wanted));
+    if (!KeepBodyBytes(bytes.substr(0, wanted))) return false;
     remaining -= static_cast<long long>(wanted);
+    pace->Received(static_cast<long long>(wanted));
+    readBound.Set(pace->Deadline);
+    return true;
   };
   for (;;) {
-    // The TLS socket keeps the head bound within a read; a socket of
-    // another kind is held to it between reads.
-    if (!bodyMode && std::chrono::steady_clock::now() >= headDeadline) return false;
+    // The TLS socket keeps the head bound, and then the body's pace, within
+    // a read; a socket of another kind is held to them between reads.
+    const auto deadline = bodyMode ? pace->Deadline : headDeadline;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      if (bodyMode) Socket->Close();
+      return false;
+    }
     std::string chunk = Socket->ReceiveChunk();
     // Every TLS read is bounded by the socket's read time-out. A read that
     // fails (silence, a reset, or the peer's close before the request was
@@ -519,7 +599,7 @@ bool TSvrHttpThread::ReadRequestTLS() {
     if (lfDue && chunk[0] == '\n') chunk.erase(0, 1);
     lfDue = false;
     if (bodyMode) {
-      takeBody(chunk);
+      if (!takeBody(chunk)) return true;
     } else {
       pending += chunk;
       std::size_t cr;
@@ -532,11 +612,12 @@ bool TSvrHttpThread::ReadRequestTLS() {
           pending.erase(0, 1);
         if (line.empty()) {
           bodyMode = true;
-          headBound.End();
+          readBound.Set({});
           if (Lines.empty() || ReaderStatus != 0) return true;
           remaining = BodyToRead(getMark, announced);
           if (ReaderStatus != 0) return true;
-          takeBody(pending);
+          pace.emplace(BodyGraceSeconds, BodyMinBytesPerSecond);
+          if (!takeBody(pending)) return true;
           pending.clear();
         } else if (!TakeHeadLine(line, getMark, announced)) {
           return true;

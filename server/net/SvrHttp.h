@@ -42,27 +42,46 @@ constexpr std::size_t kMaxRequestLines = 255;
 constexpr long long kMaxRequestBodyBytes = 64LL * 1024 * 1024;
 // All request bodies held in memory at once, by every connection together.
 // Connections are not limited in number, so without a budget a few dozen
-// clients announcing the largest body each could exhaust the memory of the
+// clients sending the largest body each could exhaust the memory of the
 // machine. 256 MiB lets four bodies of the largest size, or thousands of
 // form posts, be held at once, and keeps the total a small server can be
-// made to hold well below its memory.
+// made to hold well below its memory. Only bytes received count: a length
+// announced and never sent holds nothing.
 constexpr long long kRequestBodyBudgetBytes = 256LL * 1024 * 1024;
+// A body has this long from the end of its head before the rate below
+// applies; the idle wait alone would let a body trickled a byte every 14 s
+// hold its connection for ever.
+constexpr int kBodyRateGraceSeconds = 15;
+// Every byte received gives a body this much more time: it must arrive at
+// this average rate or better after the grace. A slow but real uplink
+// still gets a 64 MiB upload through, while a trickle that would hold a
+// connection slot for hours is cut within seconds of its grace.
+constexpr long long kMinBodyBytesPerSecond = 512;
+// A connection closed with unread input is reset by the kernel, and the
+// reset can destroy a reply the client has not read yet. After such a
+// reply what still comes is read and dropped for at most this long...
+constexpr int kLingerSeconds = 2;
+// ...and up to this much, so a client cannot keep a closing connection busy.
+constexpr std::size_t kLingerMaxBytes = 64 * 1024;
 
 // The budget in force (tests make it small) and the part of it held now.
 extern std::atomic<long long> RequestBodyBudgetBytes;  // kRequestBodyBudgetBytes
 extern std::atomic<long long> RequestBodyBytesHeld;
 
-// A connection's share of the body budget, held while its request's body
-// is in memory and given back when the next request starts or the
-// connection ends.
+// A connection's share of the body budget: the bytes of its request's
+// body received so far, held while the body is in memory and given back
+// when the next request starts or the connection ends.
 class TBodyReservation {
  public:
   TBodyReservation() = default;
   ~TBodyReservation() { Release(); }
   TBodyReservation(const TBodyReservation&) = delete;
   TBodyReservation& operator=(const TBodyReservation&) = delete;
-  // Takes the bytes from the budget; false, taking nothing, when they do
-  // not fit beside what the other connections hold.
+  // True when that many bytes would fit beside what all connections hold
+  // now; nothing is taken.
+  static bool Fits(long long bytes);
+  // Adds the bytes to this share; false, taking nothing, when they do not
+  // fit beside what all connections hold.
   bool Take(long long bytes);
   void Release();
 
@@ -103,10 +122,15 @@ class TSvrHttpThread {
   TMemoryStream Body;
 
   // The time-outs of the readers (tests shorten them); the head bound is
-  // kept by both, the other two by the plain reader.
+  // kept by both, the line and idle waits by the plain reader.
   int LineTimeoutSeconds = kHeaderLineTimeoutSeconds;
   int BodyIdleSeconds = kBodyIdleTimeoutSeconds;
   int HeadTimeoutSeconds = kRequestHeadTimeoutSeconds;
+  // The pace a body must keep (both readers) and the drain of a connection
+  // closed with input unread; tests shorten them too.
+  int BodyGraceSeconds = kBodyRateGraceSeconds;
+  long long BodyMinBytesPerSecond = kMinBodyBytesPerSecond;
+  int LingerSeconds = kLingerSeconds;
   // The settings current when the listener took the connection. A restart
   // frees them only after the listener has stopped, so a connection it took
   // is served with them even when its thread starts after the free.
@@ -133,6 +157,11 @@ class TSvrHttpThread {
   bool TakeHeadLine(const std::string& line, bool& getMark, TBodyAnnouncement& body);
   void NoteHeaderLine(const std::string& line, TBodyAnnouncement& body);
   long long BodyToRead(bool getMark, const TBodyAnnouncement& body);
+  // Takes received body bytes into Body and the budget; false, refusing the
+  // request with 503 and dropping what it held, when the budget is spent.
+  bool KeepBodyBytes(const std::string& bytes);
+  // Ends a connection after a reply, draining input the reader left.
+  void CloseAfterAnswer();
   // Refuses the request with the code (the first refusal stands) and ends
   // the connection after the reply.
   void Refuse(uint16_t code);
@@ -145,4 +174,7 @@ class TSvrHttpThread {
 
   std::atomic<bool> TerminateRequested{false};
   TBodyReservation BodyShare;
+  // The reader stopped before the end of what the client sent or
+  // announced (a refusal, a body left unread).
+  bool InputLeftUnread = false;
 };

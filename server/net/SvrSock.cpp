@@ -11,11 +11,12 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
-#include <fstream>
 
-#include "platform/Paths.h"
+#include "platform/FileRead.h"
 
 namespace {
 
@@ -180,15 +181,32 @@ void TSvrSocket::SendString(const std::string& text) {
 void TSvrSocket::SendLine(const std::string& text) { SendString(text + "\r\n"); }
 
 void TSvrSocket::SendFile(const std::string& fileName) {
-  // File names inside the system are Windows paths.
-  std::ifstream file(ToLinuxPath(fileName), std::ios::binary);
-  if (!file) return;
+  TReadOnlyFile file;
+  if (!file.Open(fileName)) return;
+  SendFile(file, file.Size());
+}
+
+void TSvrSocket::SendFile(TReadOnlyFile& file, int64_t length) {
   char block[kSendBlockSize];
-  while (file) {
-    file.read(block, kSendBlockSize);
-    std::streamsize count = file.gcount();
-    if (count <= 0) break;
-    if (WriteAll(block, static_cast<int>(count)) == 0 || !Connected) break;
+  int64_t left = length;
+  // Unlike a stream, a file ends without a write of nothing: a length that
+  // is a multiple of the block size leaves the connection open.
+  while (Connected && (length < 0 || left > 0)) {
+    const int wanted =
+        length < 0 ? kSendBlockSize : static_cast<int>(std::min<int64_t>(left, kSendBlockSize));
+    // A block is filled whole even where a read returns less.
+    int count = 0;
+    int64_t got = 1;
+    while (count < wanted && (got = file.Read(block + count, wanted - count)) > 0)
+      count += static_cast<int>(got);
+    if (count > 0 && WriteAll(block, count) <= 0) return;
+    left -= count;
+    if (count < wanted) {
+      // The end of the file, or a read failure; to its end is all that was
+      // asked when no length was announced.
+      if (length >= 0 || got < 0) Close();
+      return;
+    }
   }
 }
 
@@ -273,6 +291,29 @@ void TSvrSocket::SetSendTimeout(int seconds) {
   timeval limit{seconds, 0};
   LastResult = ::setsockopt(Handle, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   if (LastResult == -1) LastError = LastSocketError();
+}
+
+void TSvrSocket::LingeringClose(int seconds, std::size_t maxBytes) {
+  if (!Connected) return;
+  if (::shutdown(Handle, SHUT_WR) == 0) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    char dropped[kSocketBufferSize];
+    std::size_t taken = 0;
+    while (taken < maxBytes) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) break;
+      pollfd waiting{Handle, POLLIN, 0};
+      const int ready = ::poll(&waiting, 1, static_cast<int>(left.count()));
+      if (ready == -1 && errno == EINTR) continue;
+      if (ready <= 0) break;
+      const ssize_t got = ::recv(Handle, dropped, sizeof dropped, MSG_DONTWAIT);
+      if (got == -1 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+      if (got <= 0) break;  // the peer's close, or a reset
+      taken += static_cast<std::size_t>(got);
+    }
+  }
+  Close();
 }
 
 bool TSvrSocket::ReadLine(std::string& text, int timeoutSeconds) {

@@ -8,6 +8,8 @@
 
 #include "common/MemoryStream.h"
 
+class TReadOnlyFile;
+
 // WinSock error codes that the socket layer records.
 constexpr int32_t WSAEINTR = 10004;
 constexpr int32_t WSAEBADF = 10009;
@@ -52,7 +54,15 @@ class TSvrSocket {
   void Attach(int handle, bool blocking);
   void SendString(const std::string& text);
   void SendLine(const std::string& text);
+  // Sends the file as long as it is when opened (see the overload).
   void SendFile(const std::string& fileName);
+  // Sends exactly `length` bytes of the open file, in blocks of 1024 bytes,
+  // and not one more however the file has grown. A file that ends sooner
+  // (or cannot be read) closes the socket: the client was told the length,
+  // and padding or a short body on a kept-alive connection would make the
+  // next reply be read as part of this one. A negative length sends the
+  // file to its end.
+  void SendFile(TReadOnlyFile& file, int64_t length);
   void SendStream(TMemoryStream& stream);
   // Reads at most `most` bytes (never more than kSocketReadSize), so that a
   // body is taken to its announced end and not a byte beyond it.
@@ -65,6 +75,13 @@ class TSvrSocket {
   // A blocking send that cannot go on for this long fails; the write then
   // closes the socket instead of waiting for a peer that never reads.
   void SetSendTimeout(int seconds);
+  // Ends a connection whose peer may still be sending: our side is shut
+  // for writing, and what arrives is read and dropped until the peer
+  // closes, `seconds` have passed or `maxBytes` came; then the socket is
+  // closed. Closing with unread input makes the kernel reset the
+  // connection, and a reset can destroy a reply the client has not yet
+  // read. The bytes are dropped below any TLS layer.
+  void LingeringClose(int seconds, std::size_t maxBytes);
   bool GetHostEntry(THostEntry& entry);
   bool Bind(int port);
   void Listen(int port);

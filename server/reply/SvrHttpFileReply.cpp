@@ -69,14 +69,33 @@ THTTPFileReply::THTTPFileReply(TRequestHeader& header, bool isTLS, const std::st
   }
 }
 
-void THTTPFileReply::SendBody() { Socket.SendFile(FilePath); }
+void THTTPFileReply::SendBody() {
+  if (AnnouncedLength < 0) File.Open(FilePath);
+  // A file that could not be opened for the header sends nothing; with a
+  // length announced, the socket then closes rather than leave the client
+  // waiting for bytes that never come.
+  Socket.SendFile(File, AnnouncedLength);
+}
 
 void THTTPFileReply::SendHeader() {
   ResponseHeader.StatusCode = 200;
   ResponseHeader.ReasonText = "OK";
   ResponseHeader[rsMIMEVersion] = "1.0";
   ResponseHeader[rsContentType] = Settings().FindMimeType(FilePath) + CharsetSuffix;
-  ResponseHeader[rsContentLength] = GetFileSizeText(FilePath);
+  // The length is the open file's, never a second look at the name: the
+  // body sent is exactly this many bytes whatever happens to the file.
+  AnnouncedLength = File.Open(FilePath) ? File.Size() : -1;
+  if (AnnouncedLength >= 0) {
+    ResponseHeader[rsContentLength] = std::to_string(AnnouncedLength);
+  } else {
+    // Gone since the reply was chosen, or unreadable: the size text as the
+    // settings give it ("1024" for a missing file); SendBody then closes
+    // the connection if that promised bytes, since none can follow.
+    const std::string sizeText = GetFileSizeText(FilePath);
+    ResponseHeader[rsContentLength] = sizeText;
+    File.Close();
+    AnnouncedLength = std::stoll(sizeText);
+  }
   THTTPReply::SendHeader();
 }
 

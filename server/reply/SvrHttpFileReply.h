@@ -2,9 +2,11 @@
 // THTTPFileReply sends one static file; THTTPDirReply a generated listing of
 // a directory. Both apply the directory's access file.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
+#include "platform/FileRead.h"
 #include "server/reply/SvrHttpReply.h"
 
 // The stamp that an If-Modified-Since value must contain for a 304, such as
@@ -25,6 +27,12 @@ class THTTPFileReply : public THTTPReply {
   std::string Rights;
   std::string CharsetSuffix;
   std::string Expiry;
+  // Opened by SendHeader, which announces its length, and sent by
+  // SendBody, so that both see the same file.
+  TReadOnlyFile File;
+  // The length announced in the header; -1 when no header announced one
+  // (a custom error page is sent without), and the whole file is sent.
+  int64_t AnnouncedLength = -1;
 };
 
 class THTTPDirReply : public THTTPReply {

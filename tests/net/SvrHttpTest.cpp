@@ -72,6 +72,9 @@ class ConnectionThread : public ::testing::Test {
     }
     TResult result;
     result.Answer = tovktest::ReceiveAll(pair.Client, 10s);
+    // Done with the reply, the client closes, as a browser does; a server
+    // draining what it left unread sees that end at once.
+    ::shutdown(pair.Client, SHUT_WR);
     runner.join();
     EXPECT_EQ(ActiveConnections.load(), before) << "the count goes back when the connection ends";
     EXPECT_FALSE(connection->Socket) << "the socket is closed and freed";
@@ -323,32 +326,53 @@ TEST_F(ConnectionThread, HeadDribbledALineAtATimeIsCutAtTheHeadBound) {
   EXPECT_LT(sent, kLines / 2);
 }
 
-TEST_F(ConnectionThread, BodiesOfAllConnectionsShareOneBudget) {
+TEST_F(ConnectionThread, BodiesOfAllConnectionsShareOneBudgetOfBytesReceived) {
   RequestBodyBudgetBytes = 10;
   const long long heldBefore = RequestBodyBytesHeld.load();
-  // One connection holds 8 of the 10 bytes while its body is on its way.
-  nettest::TLoopbackPair pair;
-  auto holder = std::make_unique<TSvrHttpThread>(pair.Server, false, 10);
-  holder->BodyIdleSeconds = 10;
-  std::thread runner([&] { holder->Execute(); });
-  tovktest::SendAll(pair.Client, "POST /a.txt HTTP/1.0\r\nContent-Length: 8\r\n\r\nabc");
-  for (int i = 0; i < 200 && RequestBodyBytesHeld.load() == heldBefore; ++i)
-    std::this_thread::sleep_for(10ms);
-  EXPECT_EQ(RequestBodyBytesHeld.load(), heldBefore + 8);
+  auto waitHeld = [&](long long wanted) {
+    for (int i = 0; i < 200 && RequestBodyBytesHeld.load() != heldBefore + wanted; ++i)
+      std::this_thread::sleep_for(10ms);
+    return RequestBodyBytesHeld.load() - heldBefore;
+  };
+  // Two bodies on their way: announced 8 and 7, of which 3 and 4 came.
+  struct THolder {
+    nettest::TLoopbackPair Pair;
+    std::unique_ptr<TSvrHttpThread> Connection;
+    std::thread Runner;
+  };
+  THolder a, b;
+  for (THolder* h : {&a, &b}) {
+    h->Connection = std::make_unique<TSvrHttpThread>(h->Pair.Server, false, 10);
+    h->Connection->BodyIdleSeconds = 10;
+    h->Runner = std::thread([h] { h->Connection->Execute(); });
+  }
+  tovktest::SendAll(a.Pair.Client, "POST /a.txt HTTP/1.0\r\nContent-Length: 8\r\n\r\nabc");
+  EXPECT_EQ(waitHeld(3), 3) << "only the bytes received are held";
+  tovktest::SendAll(b.Pair.Client, "POST /a.txt HTTP/1.0\r\nContent-Length: 7\r\n\r\n1234");
+  EXPECT_EQ(waitHeld(7), 7);
 
-  TResult r = Serve({"POST /a.txt HTTP/1.0\r\nContent-Length: 5\r\n\r\n12345"});
+  // A body that could not be held whole beside them is refused unread; one
+  // that could is served, however much the others announced.
+  TResult r = Serve({"POST /a.txt HTTP/1.0\r\nContent-Length: 4\r\n\r\nwxyz"});
   EXPECT_EQ(StatusLine(r.Answer).substr(0, 12), "HTTP/1.0 503") << r.Answer;
   EXPECT_EQ(r.Body, "") << "a refused body is not read";
-  r = Serve({"POST /a.txt HTTP/1.0\r\nContent-Length: 2\r\n\r\n12"});
+  r = Serve({"POST /a.txt HTTP/1.0\r\nContent-Length: 3\r\n\r\nxyz"});
   EXPECT_EQ(StatusLine(r.Answer), "HTTP/1.0 200 OK") << "what is left of the budget is used";
+  EXPECT_EQ(waitHeld(7), 7) << "a finished request gives its share back";
 
-  tovktest::SendAll(pair.Client, "defgh");
-  EXPECT_EQ(StatusLine(tovktest::ReceiveAll(pair.Client, 10s)), "HTTP/1.0 200 OK");
-  runner.join();
-  EXPECT_EQ(holder->Body.Bytes(), "abcdefgh");
-  EXPECT_EQ(RequestBodyBytesHeld.load(), heldBefore) << "the share goes back with the connection";
-  r = Serve({"POST /a.txt HTTP/1.0\r\nContent-Length: 6\r\n\r\n123456"});
-  EXPECT_EQ(StatusLine(r.Answer), "HTTP/1.0 200 OK");
+  // B's next bytes fill the budget, so A finds it spent part of the way.
+  tovktest::SendAll(b.Pair.Client, "56");
+  EXPECT_EQ(waitHeld(9), 9);
+  tovktest::SendAll(a.Pair.Client, "defgh");
+  EXPECT_EQ(StatusLine(tovktest::ReceiveAll(a.Pair.Client, 10s)).substr(0, 12), "HTTP/1.0 503");
+  ::shutdown(a.Pair.Client, SHUT_WR);
+  a.Runner.join();
+  EXPECT_EQ(waitHeld(6), 6) << "the refused body's share goes back at once";
+  tovktest::SendAll(b.Pair.Client, "7");
+  EXPECT_EQ(StatusLine(tovktest::ReceiveAll(b.Pair.Client, 10s)), "HTTP/1.0 200 OK");
+  b.Runner.join();
+  EXPECT_EQ(b.Connection->Body.Bytes(), "1234567");
+  EXPECT_EQ(RequestBodyBytesHeld.load(), heldBefore) << "the shares go back with the connections";
 }
 
 TEST(ConnectionSpawn, ThreadServesAndFreesItself) {
