@@ -1,7 +1,10 @@
 #include <sys/socket.h>
+#include <sys/time.h>
 #include "server/net/SvrHttp.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -195,6 +198,86 @@ TEST_F(ConnectionThread, OversizedBodyGets413WithoutBeingRead) {
 TEST_F(ConnectionThread, StalledBodyEndsTheConnectionWithoutReply) {
   TResult r = Serve({"POST /a.txt HTTP/1.0\r\nContent-Length: 10\r\n\r\nabc"});
   EXPECT_EQ(r.Answer, "");
+}
+
+TEST_F(ConnectionThread, BodyBehindItsPaceIsCutWithoutReply) {
+  // Grace 1 s, then at least 100 bytes a second on average.
+  auto paced = [](nettest::TLoopbackPair& pair) {
+    auto connection = std::make_unique<TSvrHttpThread>(pair.Server, false, 11);
+    connection->BodyIdleSeconds = 5;  // longer than any pause below
+    connection->BodyGraceSeconds = 1;
+    connection->BodyMinBytesPerSecond = 100;
+    return connection;
+  };
+  {
+    // A byte every 200 ms: never idle, but far behind.
+    nettest::TLoopbackPair pair;
+    auto connection = paced(pair);
+    std::thread runner([&] { connection->Execute(); });
+    tovktest::SendAll(pair.Client, "POST /a.txt HTTP/1.0\r\nContent-Length: 100\r\n\r\n");
+    constexpr int kBytes = 40;  // 8 s at this pace, eight times the grace
+    int sent = 0;
+    bool closed = false;
+    for (; sent < kBytes && !closed; ++sent) {
+      closed = pair.ServerClosed(200);
+      if (!closed) tovktest::SendAll(pair.Client, "b");
+    }
+    runner.join();
+    EXPECT_TRUE(closed) << "still connected after " << sent << " bytes";
+    EXPECT_LT(sent, kBytes / 2);
+    EXPECT_EQ(tovktest::ReceiveAll(pair.Client, 1s), "") << "a cut body gets no reply";
+  }
+  {
+    // 200 bytes at once earn 2 s beyond the grace, so a pause past the
+    // grace alone does not cut the body.
+    nettest::TLoopbackPair pair;
+    auto connection = paced(pair);
+    std::thread runner([&] { connection->Execute(); });
+    tovktest::SendAll(pair.Client, "POST /a.txt HTTP/1.0\r\nContent-Length: 210\r\n\r\n" +
+                                       std::string(200, 'a'));
+    std::this_thread::sleep_for(1500ms);
+    tovktest::SendAll(pair.Client, std::string(10, 'z'));
+    EXPECT_EQ(StatusLine(tovktest::ReceiveAll(pair.Client, 10s)), "HTTP/1.0 200 OK");
+    ::shutdown(pair.Client, SHUT_WR);
+    runner.join();
+    EXPECT_EQ(connection->Body.Size(), 210u);
+  }
+}
+
+TEST_F(ConnectionThread, RefusalReachesAClientThatSentMoreAndEndsWithoutReset) {
+  nettest::TLoopbackPair pair;
+  auto connection = std::make_unique<TSvrHttpThread>(pair.Server, false, 12);
+  connection->LingerSeconds = 10;  // the client below closes long before
+  std::thread runner([&] { connection->Execute(); });
+  // The control byte is refused at the first line; the rest is never read.
+  tovktest::SendAll(pair.Client, "GET /a.txt\x01 HTTP/1.0\r\nX-Pad: " + std::string(16384, 'x'));
+  std::this_thread::sleep_for(100ms);
+  tovktest::SendAll(pair.Client, std::string(4096, 'y') + "\r\n\r\n");
+  std::this_thread::sleep_for(300ms);
+  // Read to the end by hand, to see how the connection ends: a reset (the
+  // server closing on unread bytes) can destroy a reply not yet read. Here
+  // the reply waits unread until the server has ended its side.
+  const timeval patience{10, 0};
+  ::setsockopt(pair.Client, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+  std::string answer;
+  int endError = -1;
+  char piece[4096];
+  for (int reads = 0; reads < 1000; ++reads) {
+    const ssize_t got = ::recv(pair.Client, piece, sizeof piece, 0);
+    if (got <= 0) {
+      endError = got == 0 ? 0 : errno;
+      break;
+    }
+    answer.append(piece, static_cast<std::size_t>(got));
+  }
+  EXPECT_EQ(StatusLine(answer).substr(0, 12), "HTTP/1.0 400") << answer;
+  EXPECT_NE(answer.find("</BODY>"), std::string::npos) << "the page came whole: " << answer;
+  EXPECT_EQ(endError, 0) << std::strerror(endError);
+  // After a reset a send fails at once; the server is still taking input.
+  EXPECT_EQ(::send(pair.Client, "late", 4, MSG_NOSIGNAL), 4)
+      << "the connection was reset: " << std::strerror(errno);
+  ::shutdown(pair.Client, SHUT_WR);
+  runner.join();
 }
 
 TEST_F(ConnectionThread, BodyCutShortByThePeerGetsNoReply) {

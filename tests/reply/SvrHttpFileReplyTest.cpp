@@ -1,5 +1,8 @@
 #include "server/reply/SvrHttpFileReply.h"
 
+#include <fstream>
+#include <functional>
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -157,6 +160,56 @@ TEST(FileReply, HeaderAndBody) {
   EXPECT_EQ(head.find("Last-Modified"), std::string::npos) << head;
   EXPECT_EQ(head.find("Connection:"), std::string::npos) << head;
   EXPECT_EQ(BodyOf(sent), "<p>hello</p>");
+}
+
+TEST(FileReply, BodyIsExactlyTheAnnouncedLengthWhateverHappensToTheFile) {
+  TempDir dir;
+  const std::string original(2048, 'o');  // a multiple of the block size
+  auto sendChanged = [&](const std::function<void()>& change, bool& stillConnected) {
+    WriteFile(dir / "f.bin", original);
+    TConnection connection("GET /f.bin HTTP/1.0");
+    THTTPFileReply reply(connection.Header, false, Sys(dir / "f.bin"), connection.Socket,
+                         connection.Body);
+    reply.SendHeader();
+    change();
+    reply.SendBody();
+    stillConnected = connection.Socket.Connected;
+    return connection.Sent();
+  };
+  bool connected = false;
+  // Grown, or replaced by a longer file: the bytes announced, no more, and
+  // the connection can go on to its next reply.
+  std::string sent = sendChanged([&] {
+    std::ofstream(dir / "f.bin", std::ios::binary | std::ios::app) << "tail";
+  }, connected);
+  EXPECT_NE(HeadOf(sent).find("Content-Length: 2048\r\n"), std::string::npos) << HeadOf(sent);
+  EXPECT_EQ(BodyOf(sent), original);
+  EXPECT_TRUE(connected);
+  sent = sendChanged([&] { WriteFile(dir / "f.bin", original + "longer"); }, connected);
+  EXPECT_EQ(BodyOf(sent), original) << "the file opened for the header is the one sent";
+  EXPECT_TRUE(connected);
+  // Cut short: what there is, then the connection ends, so that no later
+  // reply is read as the rest of this body.
+  sent = sendChanged([&] { ::truncate((dir / "f.bin").c_str(), 1000); }, connected);
+  EXPECT_EQ(BodyOf(sent), original.substr(0, 1000));
+  EXPECT_FALSE(connected);
+
+  // Gone before the header: the length of a missing file, no body, closed.
+  TConnection gone("GET /gone.bin HTTP/1.0");
+  THTTPFileReply missing(gone.Header, false, Sys(dir / "gone.bin"), gone.Socket, gone.Body);
+  missing.SendHeader();
+  missing.SendBody();
+  EXPECT_FALSE(gone.Socket.Connected);
+  sent = gone.Sent();
+  EXPECT_NE(HeadOf(sent).find("Content-Length: 1024\r\n"), std::string::npos) << HeadOf(sent);
+  EXPECT_EQ(BodyOf(sent), "");
+
+  // Without a header (a custom error page) the file goes whole.
+  WriteFile(dir / "page.html", original);
+  TConnection page("GET /x HTTP/1.0");
+  THTTPFileReply nested(page.Header, false, Sys(dir / "page.html"), page.Socket, page.Body);
+  nested.SendBody();
+  EXPECT_EQ(page.Sent(), original);
 }
 
 TEST(FileReply, BodyCopyHoldsTheWholeFile) {

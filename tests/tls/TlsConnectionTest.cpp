@@ -64,10 +64,12 @@ class TlsConnection : public ::testing::Test {
     std::string UserAgent;
   };
   TServed Serve(const std::function<std::string(tlstest::TTlsClient&, int fd)>& client,
-                tlstest::TSocketPair& pair, int headTimeoutSeconds = kRequestHeadTimeoutSeconds) {
+                tlstest::TSocketPair& pair, int headTimeoutSeconds = kRequestHeadTimeoutSeconds,
+                const std::function<void(TSvrHttpThread&)>& tune = {}) {
     const uint16_t before = ActiveConnections.load();
     auto connection = std::make_unique<TSvrHttpThread>(pair.Server, true, 4);
     connection->HeadTimeoutSeconds = headTimeoutSeconds;
+    if (tune) tune(*connection);
     auto done = std::async(std::launch::async, [&] { connection->Execute(); });
     TServed served;
     {
@@ -192,7 +194,7 @@ TEST_F(TlsConnection, ControlBytesInAHeadLineGet400) {
   EXPECT_EQ(served.UserAgent, "");
 }
 
-TEST_F(TlsConnection, HandshakeAndHeadTrickledInAreCutAtTheirBounds) {
+TEST_F(TlsConnection, HandshakeHeadAndBodyTrickledInAreCutAtTheirBounds) {
   TlsHandshakeTimeoutSeconds = 2;
   constexpr int kHeadSeconds = 2;
   constexpr int kPieces = 40;  // one every 300 ms: six times either bound
@@ -229,6 +231,24 @@ TEST_F(TlsConnection, HandshakeAndHeadTrickledInAreCutAtTheirBounds) {
         },
         pair, kHeadSeconds);
     EXPECT_LT(sent, kPieces / 2) << "the head was not cut";
+    EXPECT_EQ(served.Answer, "");
+  }
+  {
+    // A byte every 300 ms falls behind 20 bytes a second once the grace of
+    // 1 s is over, though each comes well within the read time-out.
+    tlstest::TSocketPair pair;
+    TServed served = Serve(
+        [&](tlstest::TTlsClient& tls, int) {
+          if (!tls.Handshake()) return std::string("no handshake");
+          tls.Send("POST /a.txt HTTP/1.0\r\nContent-Length: 100\r\n\r\n");
+          sent = trickle([&tls](const std::string& b) { return tls.Send(b); }, "b");
+          return tls.ReceiveAll(1s);
+        },
+        pair, kRequestHeadTimeoutSeconds, [](TSvrHttpThread& connection) {
+          connection.BodyGraceSeconds = 1;
+          connection.BodyMinBytesPerSecond = 20;
+        });
+    EXPECT_LT(sent, kPieces / 2) << "the body was not cut";
     EXPECT_EQ(served.Answer, "");
   }
 }
