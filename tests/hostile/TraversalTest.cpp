@@ -231,4 +231,30 @@ TEST_F(Traversal, BuiltInCommandsHonourTheirDirectorysAccessFile) {
   EXPECT_NE(info.find("<h3>"), std::string::npos) << info;
 }
 
+TEST(TraversalVirtual, AnotherServersHostCannotReachWhatTheDefaultServerGuards) {
+  // www.b.test maps only /b/, so its /iswd/ falls back to the built-in
+  // directory that has no access file; the default server's file still holds.
+  HostileServer site;
+  const std::string www = site.Process().DocRoot();
+  tovktest::MakeDirs(www + "/iswd");
+  tovktest::MakeDirs(www + "/b");
+  tovktest::WriteFile(www + "/iswd/http.aut",
+                      "[prava]\nreload=" + kDemoRights + "\ninfo=" + kDemoRights + "\n");
+  const std::string other = tovktest::ServerProcess::RegEscape(
+      "www.b.test (HTTP),/b/," + tovktest::ServerProcess::SystemPath(www + "/b") + "\\");
+  ASSERT_TRUE(site.Start("\"Virt num\"=dword:00000001\n\"Virt 1\"=\"www.b.test,HTTP\"\n"
+                         "\"Alias num\"=dword:00000003\n\"Alias 3\"=\"" + other + "\"\n"))
+      << site.Process().Output();
+  for (const char* target : {"/iswd/reload", "/iswd/info", "/b/iswd/reload"}) {
+    std::string answer =
+        site.Get(std::string("GET ") + target + " HTTP/1.0\r\nHost: www.b.test\r\n\r\n");
+    EXPECT_EQ(StatusOf(answer), 401) << target << "\n" << answer;
+  }
+  std::string info = site.Get("GET /iswd/info HTTP/1.0\r\nHost: www.b.test\r\n" +
+                              kDemoAuthorization + "\r\n");
+  EXPECT_EQ(StatusOf(info), 200) << info;
+  EXPECT_EQ(site.Process().ErrorLog().find("adavek na restart"), std::string::npos)
+      << site.Process().ErrorLog();
+}
+
 }  // namespace
