@@ -146,6 +146,24 @@ TEST_F(Traversal, RedirectionsNeverNameAnotherHost) {
   EXPECT_EQ(HeaderOf(Get("/sub"), "Location"), "/sub/");
 }
 
+TEST_F(Traversal, TheRequestsURLStaysInItsPlaceInLinksAndRealm) {
+  for (const std::string target : {"//sub/", "//x%2F..%2Fsub/", "/\\sub/", "///sub/"}) {
+    std::string listing = Get(target);
+    ASSERT_EQ(StatusOf(listing), 200) << target << "\n" << listing;
+    EXPECT_NE(listing.find("page.txt"), std::string::npos) << listing;
+    for (std::size_t at = listing.find("href=\""); at != std::string::npos;
+         at = listing.find("href=\"", at + 1)) {
+      std::string link = listing.substr(at + 6, 2);
+      EXPECT_TRUE(link[0] == '/' && link[1] != '/' && link[1] != '\\') << target << ": " << link;
+    }
+  }
+  std::string refused = Get("/sub/\",x=\"\\/../../guarded.txt");
+  ASSERT_EQ(StatusOf(refused), 401) << refused;
+  std::string realm = HeaderOf(refused, "WWW-Authenticate");
+  EXPECT_EQ(realm.rfind("Basic realm=\"", 0), 0u) << realm;
+  EXPECT_EQ(realm.find_first_of("\"\\", 13), realm.size() - 1) << realm;
+}
+
 TEST_F(Traversal, AccessFilesGuardListingsInAnyCaseAndAreNeverServed) {
   const std::string www = Site.Process().DocRoot();
   tovktest::MakeDirs(www + "/locked");
