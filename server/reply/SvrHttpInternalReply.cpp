@@ -45,9 +45,12 @@ THTTPInternalReply::THTTPInternalReply(TRequestHeader& header, bool isTLS,
   // mapping has no such file; the default server's directory therefore
   // always counts, and the request's own server's counts as well, so that
   // each server's operator keeps the guard he set. Without a file they are open.
+  std::string checked;
   for (const std::string& host : {std::string(kDefaultServer), Header.Get(rqHost)}) {
     std::string directory = "/iswd/";
     Settings().MapUrlToPath(directory, host, IsTLS);
+    if (directory == checked) continue;  // the request's server is the default one
+    checked = directory;
     TAccessRecord record = ReadAccessRecord(directory + name);
     if (!record.Present) continue;
     if (record.Unreadable || IsTLS != record.IsSSL) {
