@@ -122,14 +122,29 @@ void AppendRecord(TLogFile& file, const std::string& record) {
   }
 }
 
-void AppendEscaped(std::string& out, const std::string& text, bool quoted) {
+// How a text stands in a record, which decides what in it must be escaped.
+enum class TFieldKind {
+  Text,    // the rest of an error line: only control bytes could break it
+  Quoted,  // between quotes: a quote or a backslash would end it early
+  Bare,    // unquoted field of an access line: a blank would start a new field
+};
+
+void AppendHexByte(std::string& out, unsigned char c) {
   static const char* hex = "0123456789abcdef";
+  out += "\\x";
+  out += hex[c >> 4];
+  out += hex[c & 15];
+}
+
+void AppendEscaped(std::string& out, const std::string& text, TFieldKind kind) {
   for (unsigned char c : text) {
     if (c < 0x20 || c == 0x7F) {
-      out += "\\x";
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    } else if (quoted && (c == '"' || c == '\\')) {
+      AppendHexByte(out, c);
+    } else if (kind == TFieldKind::Bare && (c == ' ' || c == '"' || c == '\\')) {
+      // A client chooses Host and user name: written as they came, they could
+      // shift every later field or forge a whole record in front of this one.
+      AppendHexByte(out, c);
+    } else if (kind == TFieldKind::Quoted && (c == '"' || c == '\\')) {
       out += '\\';
       out += static_cast<char>(c);
     } else {
@@ -150,14 +165,16 @@ std::string Bracketed(const std::string& stamp) {
 }
 
 void AppendUnquoted(std::string& out, const std::string& text) {
+  // "-" stands for an empty field, so a value that is just "-" is escaped.
   if (text.empty()) out += '-';
-  else AppendEscaped(out, text, false);
+  else if (text == "-") AppendHexByte(out, '-');
+  else AppendEscaped(out, text, TFieldKind::Bare);
 }
 
 void AppendQuoted(std::string& out, const std::string& text) {
   out += '"';
   if (text.empty()) out += '-';
-  else AppendEscaped(out, text, true);
+  else AppendEscaped(out, text, TFieldKind::Quoted);
   out += '"';
 }
 
@@ -178,9 +195,9 @@ std::string NowStamp() {
 
 std::string ErrorRecord(const std::string& stamp, const std::string& message) {
   std::string record;
-  AppendEscaped(record, Bracketed(stamp), false);
+  AppendEscaped(record, Bracketed(stamp), TFieldKind::Text);
   record += ' ';
-  AppendEscaped(record, message, false);
+  AppendEscaped(record, message, TFieldKind::Text);
   record += '\n';
   return record;
 }
@@ -294,7 +311,7 @@ void LogDllAddAccess(const unsigned char* host, const unsigned char* client,
   record += " - ";
   AppendUnquoted(record, row.User);
   record += ' ';
-  AppendEscaped(record, Bracketed(row.Stamp), false);
+  AppendEscaped(record, Bracketed(row.Stamp), TFieldKind::Text);
   record += ' ';
   AppendQuoted(record, row.Request);
   record += ' ' + std::to_string(status) + ' ';

@@ -29,6 +29,16 @@ constexpr uint16_t kMsgMissingTarget = 27;
 // SSI documents being processed on this thread, the outermost counting 1.
 thread_local int IncludeDepth = 0;
 
+// Puts the request line back when it goes: an include rewrites the shared
+// line for its target only, the rest of the page and the access log read
+// the line the page was asked with.
+struct TRequestLineGuard {
+  explicit TRequestLineGuard(std::string& line) : Line(line), Saved(line) {}
+  ~TRequestLineGuard() { Line = Saved; }
+  std::string& Line;
+  const std::string Saved;
+};
+
 struct TDepthGuard {
   TDepthGuard() { ++IncludeDepth; }
   ~TDepthGuard() { --IncludeDepth; }
@@ -64,6 +74,28 @@ std::string FileModifiedText(const std::string& path) {
   TSearchRec info;
   if (!GetFileInfo(path, info)) throw std::runtime_error("no such file");
   return LocalDateTime(UtcToLocalTime(info.LastWriteTime));
+}
+
+std::string DirectoryPart(const std::string& path) {
+  std::size_t cut = path.find_last_of("\\:");
+  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+// "\\dir\\file" and "c:\\dir\\file" name their place whatever the current
+// directory; anything else is taken from the document's directory.
+bool IsAbsoluteSystemPath(const std::string& path) {
+  return (!path.empty() && path[0] == '\\') || (path.size() > 1 && path[1] == ':');
+}
+
+bool HasParentSegment(const std::string& path) {
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t end = path.find('\\', start);
+    if (path.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0)
+      return true;
+    if (end == std::string::npos) return false;
+    start = end + 1;
+  }
 }
 
 std::string FileNamePart(const std::string& path) {
@@ -112,11 +144,6 @@ std::unique_ptr<TMemoryStream> THTTPSSIReply::GetBodyCopy() { return CopyOfBuffe
 
 void THTTPSSIReply::Execute() {
   TDepthGuard depth;
-  // Includes rewrite the shared request line; the outermost document puts
-  // the client's line back, so that the access log records what was asked.
-  const bool outermost = IncludeDepth == 1;
-  const std::string clientLine = Header.RequestLine;
-
   std::string text;
   uint32_t errorCode = 0;
   if (!ReadWholeFile(DocumentPath, text, errorCode)) {
@@ -143,7 +170,6 @@ void THTTPSSIReply::Execute() {
       }
     }
   }
-  if (outermost) Header.RequestLine = clientLine;
 }
 
 void THTTPSSIReply::ProcessLine(std::string line) {
@@ -182,32 +208,66 @@ void THTTPSSIReply::ProcessLine(std::string line) {
 std::unique_ptr<TMemoryStream> THTTPSSIReply::RunDirective(const std::string& directive) {
   const std::string upper = UpperCase(directive);
   if (upper.find("#INCLUDE") != std::string::npos) return Include(directive);
-  if (upper.find("#ECHO") != std::string::npos) return TextStream(Echo(directive));
-  if (upper.find("#FLASTMOD") != std::string::npos) {
-    std::string path;
-    if (!TargetPath(directive, path)) return TextStream(GetMsg(kMsgBadDirective));
-    return TextStream(FileModifiedText(path));
-  }
-  if (upper.find("#FSIZE") != std::string::npos) {
-    std::string path;
-    if (!TargetPath(directive, path)) return TextStream(GetMsg(kMsgBadDirective));
-    return TextStream(GetFileSizeText(path));
+  // Echoed values come from the request as well: they go into the page as text.
+  if (upper.find("#ECHO") != std::string::npos) return TextStream(HtmlEscape(Echo(directive)));
+  const bool lastModified = upper.find("#FLASTMOD") != std::string::npos;
+  if (lastModified || upper.find("#FSIZE") != std::string::npos) {
+    std::string path, refusal;
+    if (!TargetPath(directive, path, refusal)) return TextStream(GetMsg(kMsgBadDirective));
+    if (!refusal.empty()) return TextStream(refusal);
+    return TextStream(lastModified ? FileModifiedText(path) : GetFileSizeText(path));
   }
   return TextStream(GetMsg(kMsgBadDirective));
 }
 
-bool THTTPSSIReply::TargetPath(const std::string& directive, std::string& path) {
+bool THTTPSSIReply::TargetPath(const std::string& directive, std::string& path,
+                               std::string& refusal) {
   std::string value;
   if (MarkerValue(directive, "FILE", value) && !value.empty()) {
+    // A local path, kept to the document's own directory and below: size
+    // and date of any other file are not the page's to tell.
+    const std::string directory = DirectoryPart(DocumentPath);
     path = value;
+    for (char& c : path) {
+      if (c == '/') c = '\\';
+    }
+    if (!IsAbsoluteSystemPath(path)) path = directory + path;
+    if (HasParentSegment(path) || path.compare(0, directory.size(), directory) != 0) {
+      refusal = GetMsg(kMsgAboveRoot);
+      return true;
+    }
+    refusal = AccessRefusal(path, value);
     return true;
   }
   if (MarkerValue(directive, "VIRTUAL", value) && !value.empty()) {
+    // The same URL rules as #INCLUDE, which would not show this file either.
+    for (char& c : value) {
+      if (c == '\\') c = '/';
+    }
+    if (!RemoveParentSegments(value)) {
+      refusal = GetMsg(kMsgAboveRoot);
+      return true;
+    }
     path = value;
     Settings().MapUrlToPath(path, Header.Get(rqHost), IsTLS);
+    refusal = AccessRefusal(path, value);
     return true;
   }
   return false;
+}
+
+std::string THTTPSSIReply::AccessRefusal(const std::string& path, const std::string& shown) {
+  int16_t code = 0;
+  TAccessRecord access = ReadAccessRecord(path);
+  if (UpperCase(FileNamePart(path)) == "HTTP.AUT" || access.Unreadable ||
+      (access.Present && IsTLS != access.IsSSL)) {
+    code = 403;
+  } else if (access.Present && !access.Rights.empty() &&
+             access.Rights != MD5HexString(CredentialsText(Header.Get(rqAuthorization)))) {
+    code = 401;
+  }
+  if (code == 0) return std::string();
+  return "[" + GetMsg(kMsgBadDirective) + " " + std::to_string(code) + " \"" + shown + "\"]";
 }
 
 std::string THTTPSSIReply::Echo(const std::string& directive) {
@@ -249,6 +309,7 @@ std::string THTTPSSIReply::Echo(const std::string& directive) {
 }
 
 std::unique_ptr<TMemoryStream> THTTPSSIReply::Include(const std::string& directive) {
+  TRequestLineGuard pageLine(Header.RequestLine);
   // The attribute's name is not looked at: FILE and VIRTUAL both give a URL.
   std::string value;
   std::size_t marker = directive.find("=\"");

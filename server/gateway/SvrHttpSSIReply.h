@@ -31,8 +31,11 @@ class THTTPSSIReply : public THTTPReply {
   std::unique_ptr<TMemoryStream> Include(const std::string& directive);
   std::string Echo(const std::string& directive);
   // The local path of #FLASTMOD and #FSIZE; false when neither FILE nor
-  // VIRTUAL gives one.
-  bool TargetPath(const std::string& directive, std::string& path);
+  // VIRTUAL gives one. `refusal` is what stands in for a target that
+  // #INCLUDE would not show either, empty when it may be looked at.
+  bool TargetPath(const std::string& directive, std::string& path, std::string& refusal);
+  // The marker for a target the request may not see, empty when it may.
+  std::string AccessRefusal(const std::string& path, const std::string& shown);
 
   TSvrHttpThread* Thread;
   std::string DocumentPath;

@@ -40,6 +40,22 @@ const TInputName kResponseInputNames[] = {
     {"PRAGMA", rsPragma},                      {"TRANSFER-ENCODING", rsTransferEncoding},
     {"UPGRADE", rsUpgrade},                    {"SET-COOKIE", rsSetCookie}};
 
+// Names a gateway may send but that the server alone decides: how the body
+// is framed and whether the connection stays open. They are taken and dropped.
+bool IsServersOwnField(TResponseField field) {
+  return field == rsConnection || field == rsTransferEncoding;
+}
+
+// A value as it may stand on a header line: a CR, LF or other control byte
+// (tab aside) would end the line early or smuggle another header in.
+std::string LineSafe(const std::string& value) {
+  std::string safe;
+  safe.reserve(value.size());
+  for (unsigned char c : value)
+    if (c == '\t' || (c >= 0x20 && c != 0x7F)) safe += static_cast<char>(c);
+  return safe;
+}
+
 // The Basic scheme word and its blank, removed unchecked before decoding.
 constexpr std::size_t kAuthSchemeLength = 6;
 
@@ -88,9 +104,11 @@ void TRequestHeader::Clear() {
 }
 
 std::string TResponseHeader::BuildText() const {
-  std::string text = "HTTP/1.0 " + std::to_string(StatusCode) + " " + ReasonText + "\r\n";
+  std::string text =
+      "HTTP/1.0 " + std::to_string(StatusCode) + " " + LineSafe(ReasonText) + "\r\n";
   for (int i = 0; i < kResponseFieldCount; ++i) {
-    if (!Values[i].empty()) text += std::string(kResponseNames[i]) + ": " + Values[i] + "\r\n";
+    std::string value = LineSafe(Values[i]);
+    if (!value.empty()) text += std::string(kResponseNames[i]) + ": " + value + "\r\n";
   }
   return text;
 }
@@ -105,7 +123,7 @@ bool TResponseHeader::SetField(const std::string& name, const std::string& value
   const std::string upper = UpperCase(name);
   for (const TInputName& input : kResponseInputNames) {
     if (upper == input.Name) {
-      Values[input.Field] = value;
+      if (!IsServersOwnField(input.Field)) Values[input.Field] = value;
       return true;
     }
   }

@@ -49,6 +49,16 @@ std::string HeaderValue(const std::string& text) {
   return out;
 }
 
+// The realm is a quoted string built from the client's URL: a quote would
+// end it early and let the client add parameters of its own, a backslash
+// would escape the closing quote. Both are left out.
+std::string RealmValue(const std::string& text) {
+  std::string out;
+  for (char c : HeaderValue(text))
+    if (c != '"' && c != '\\') out += c;
+  return out;
+}
+
 }  // namespace
 
 THTTPErrReply::THTTPErrReply(TRequestHeader& header, bool isTLS, TSvrHttpThread* thread,
@@ -88,7 +98,7 @@ void THTTPErrReply::SendHeader() {
   ResponseHeader.StatusCode = Status;
   ResponseHeader.ReasonText = Title;
   if (Status == 401 || Status == 402)
-    ResponseHeader[rsWWWAuthenticate] = "Basic realm=\"" + HeaderValue(GetUrlPath()) + "\"";
+    ResponseHeader[rsWWWAuthenticate] = "Basic realm=\"" + RealmValue(GetUrlPath()) + "\"";
   if (Status == 301 || Status == 302) {
     // A browser reads "//host/..." and "/\host/..." as another host, so the
     // target's leading separators become one "/": a redirection built from

@@ -133,6 +133,11 @@ THTTPDirReply::THTTPDirReply(TRequestHeader& header, bool isTLS,
   // whoever may put a file there must not put mark-up into the page. A name
   // is percent-encoded in its link, so that the link still opens the file.
   std::string shownUrl = HtmlEscape(url);
+  // A browser reads a link that starts "//" or "/\\" as one to another host,
+  // so the links start with one "/", as redirections do.
+  std::size_t pathStart = url.find_first_not_of("/\\");
+  std::string linkBase =
+      HtmlEscape("/" + (pathStart == std::string::npos ? std::string() : url.substr(pathStart)));
   Page.Write("<html><head><title>" + GetMsg(19) + " " + shownUrl +
              "</title></head><body bgcolor=#FFFFFF>");
   Page.Write("<h2> <img src=\"/iswd/bigdir_gif\"> " + GetMsg(20) + " " + shownUrl + "</h2><hr>");
@@ -150,7 +155,7 @@ THTTPDirReply::THTTPDirReply(TRequestHeader& header, bool isTLS,
     Page.Write("<tr><td>");
     Page.Write(isDirectory ? "<img src=\"/iswd/dir_gif\">" : "<img src=\"/iswd/else_gif\">");
     Page.Write("</td><td><a href=\"");
-    Page.Write(shownUrl + PercentEncode(entry.Name));
+    Page.Write(linkBase + PercentEncode(entry.Name));
     Page.Write("\">");
     Page.Write(HtmlEscape(entry.Name));
     Page.Write("</a></td><td>");

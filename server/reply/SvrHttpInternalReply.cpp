@@ -15,6 +15,10 @@ namespace {
 constexpr uint32_t kRestartDelayKeepAliveMs = 20000;
 constexpr uint32_t kRestartDelayMs = 3000;
 
+// The host name that no virtual server answers to, so that the mapping is
+// the default server's for the scheme of the request.
+constexpr const char* kDefaultServer = "*";
+
 std::string StatusPage() {
   return "<html><body bgcolor=white><center>"
          "<h1>" + ServerSoftware + "</h1>"
@@ -36,11 +40,19 @@ THTTPInternalReply::THTTPInternalReply(TRequestHeader& header, bool isTLS,
 
   // The operator protects these names with the access file of the directory
   // that /iswd/ maps to, whatever URL reached the reply: /x/iswd/reload
-  // comes here too and must not pass by that file. Without one they are open.
-  std::string directory = "/iswd/";
-  Settings().MapUrlToPath(directory, Header.Get(rqHost), IsTLS);
-  TAccessRecord record = ReadAccessRecord(directory + name);
-  if (record.Present) {
+  // comes here too and must not pass by that file. The mapping follows the
+  // Host the client sends, so a client could pick a virtual server whose
+  // mapping has no such file; the default server's directory therefore
+  // always counts, and the request's own server's counts as well, so that
+  // each server's operator keeps the guard he set. Without a file they are open.
+  std::string checked;
+  for (const std::string& host : {std::string(kDefaultServer), Header.Get(rqHost)}) {
+    std::string directory = "/iswd/";
+    Settings().MapUrlToPath(directory, host, IsTLS);
+    if (directory == checked) continue;  // the request's server is the default one
+    checked = directory;
+    TAccessRecord record = ReadAccessRecord(directory + name);
+    if (!record.Present) continue;
     if (record.Unreadable || IsTLS != record.IsSSL) {
       Refuse(403);
       return;

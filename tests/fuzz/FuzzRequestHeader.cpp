@@ -2,6 +2,7 @@
 // the response text built from what they kept.
 
 #include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,6 +17,22 @@ std::string ExpectedValue(const std::string& line) {
   std::string value = line.substr(line.find(':') + 1);
   if (!value.empty() && value[0] == ' ') value.erase(0, 1);
   return value;
+}
+
+// What BuildText writes of a value: control bytes but tab cannot stand on a line.
+std::string LineSafe(const std::string& value) {
+  std::string safe;
+  for (unsigned char c : value)
+    if (c == '\t' || (c >= 0x20 && c != 0x7F)) safe += static_cast<char>(c);
+  return safe;
+}
+
+// Names a gateway may send that the server takes and drops.
+bool IsDropped(const std::string& line) {
+  std::string name = line.substr(0, line.find(':'));
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return name == "CONNECTION" || name == "TRANSFER-ENCODING";
 }
 
 }  // namespace
@@ -39,8 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     if (response.ParseLine(line)) {
       FUZZ_CHECK(hasColon, input);
-      const std::string value = ExpectedValue(line);
-      if (!value.empty())
+      const std::string value = LineSafe(ExpectedValue(line));
+      if (!value.empty() && !IsDropped(line))
         FUZZ_CHECK(response.BuildText().find(": " + value + "\r\n") != std::string::npos, input);
     }
   }
@@ -50,6 +67,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string text = response.BuildText();
   FUZZ_CHECK(text.rfind("HTTP/1.0 " + std::to_string(response.StatusCode) + " ", 0) == 0, input);
   FUZZ_CHECK(text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0, input);
+  // Every line ends at its own CR LF: no value adds a line or a lone CR.
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text[at] == '\r') FUZZ_CHECK(at + 1 < text.size() && text[at + 1] == '\n', input);
+    if (text[at] == '\n') FUZZ_CHECK(at > 0 && text[at - 1] == '\r', input);
+  }
+  FUZZ_CHECK(text.find("\r\nConnection:") == std::string::npos, input);
+  FUZZ_CHECK(text.find("\r\nTransfer-Encoding:") == std::string::npos, input);
 
   request.Clear();
   for (const std::string& value : request.Values) FUZZ_CHECK(value.empty(), input);

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::string text;
   reply.GetStatus(code, text);
   FUZZ_CHECK(code == 200, input);
-  // Includes rewrite the request line; the client's comes back at the end.
+  // An include rewrites the request line for its target only.
   FUZZ_CHECK(header.RequestLine == requestLine, input);
 
   std::unique_ptr<TMemoryStream> page = reply.GetBodyCopy();

@@ -2,6 +2,7 @@
 // document root, requests over loopback sockets.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <csignal>
@@ -86,6 +87,27 @@ TEST_F(GatewayServer, FailingScriptGivesThe500Page) {
   std::string answer = Get("GET /fail.cgi HTTP/1.0\r\n\r\n");
   EXPECT_EQ(answer.rfind("HTTP/1.0 500", 0), 0u) << answer;
   EXPECT_NE(answer.find("broken script"), std::string::npos) << answer;
+}
+
+TEST_F(GatewayServer, AScriptsHeadersCannotBreakTheFramingOrTheConnection) {
+  const std::string script = Server.DocRoot() + "/smuggle.cgi";
+  tovktest::WriteFile(script,
+                      "#!/bin/sh\nprintf 'Content-Type: text/html\\r\\rSet-Cookie: evil=1\\r\\n"
+                      "Transfer-Encoding: chunked\\r\\nConnection: keep-alive\\r\\n"
+                      "Pragma: a\\033b\\r\\n\\r\\nbody'\n");
+  ASSERT_EQ(chmod(script.c_str(), 0755), 0);
+  std::string answer = Get("GET /smuggle.cgi HTTP/1.0\r\n\r\n");
+  std::string head = answer.substr(0, answer.find("\r\n\r\n") + 2);
+  ASSERT_EQ(head.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << answer;
+  EXPECT_NE(head.find("Content-Type: text/htmlSet-Cookie: evil=1\r\n"), std::string::npos) << head;
+  EXPECT_EQ(head.find("\r\nSet-Cookie"), std::string::npos) << head;
+  EXPECT_NE(head.find("Pragma: ab\r\n"), std::string::npos) << head;
+  EXPECT_EQ(head.find("Transfer-Encoding"), std::string::npos) << head;
+  EXPECT_EQ(head.find("Connection"), std::string::npos) << head;
+  for (std::size_t at = head.find('\r'); at != std::string::npos; at = head.find('\r', at + 1))
+    EXPECT_EQ(head[at + 1], '\n') << "a lone CR at " << at << ": " << head;
+  EXPECT_NE(head.find("Content-Length: 4\r\n"), std::string::npos) << head;
+  EXPECT_EQ(gwtest::ResponseBody(answer), "body");
 }
 
 TEST_F(GatewayServer, SSIPageCombinesEveryKindOfInclude) {

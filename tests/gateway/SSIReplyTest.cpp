@@ -73,6 +73,18 @@ TEST_F(SSIReply, EchoNeedsTheDollarForRequestValues) {
             "q=1|/page.shtml\r\n");
 }
 
+TEST_F(SSIReply, EchoedValuesAreTextInThePage) {
+  const std::string headers = "User-Agent: <script>a&b</script>\nCookie: c=\"<i>\"\n";
+  EXPECT_EQ(Page("<!--#echo var=\"$HTTP_USER_AGENT\" -->|<!--#echo var=\"$HTTP_COOKIE\" -->",
+                 nullptr, "page.shtml", headers),
+            "&lt;script&gt;a&amp;b&lt;/script&gt;|c=&quot;&lt;i&gt;&quot;\r\n");
+  tovktest::WriteFile(Root / "page.shtml", "<!--#echo var=\"$QUERY_STRING\" -->");
+  gwtest::TRequestContext c;
+  c.Request("GET /page.shtml?<script>alert(1)</script> HTTP/1.0");
+  THTTPSSIReply reply(c.Header, false, nullptr, gwtest::Sys(Root / "page.shtml"), c.Socket, c.Body);
+  EXPECT_EQ(reply.GetBodyCopy()->Bytes(), "&lt;script&gt;alert(1)&lt;/script&gt;\r\n");
+}
+
 TEST_F(SSIReply, FileSizeAndModificationTime) {
   tovktest::WriteFile(Root / "five.txt", "12345");
   std::string missing = gwtest::Sys(Root / "missing.txt");
@@ -85,6 +97,25 @@ TEST_F(SSIReply, FileSizeAndModificationTime) {
   std::string stamp = Page("<!--#flastmod virtual=\"/five.txt\" -->");
   EXPECT_NE(stamp.find(':'), std::string::npos) << stamp;
   EXPECT_NE(stamp.find('.'), std::string::npos) << stamp;
+  EXPECT_EQ(Page("<!--#fsize file=\"five.txt\" -->"), "5\r\n") << "beside the page";
+}
+
+TEST_F(SSIReply, FileSizeAndTimeKeepToWhatAnIncludeCouldShow) {
+  tovktest::TempDir outside;
+  tovktest::WriteFile(outside / "secret.txt", "12345");
+  tovktest::WriteFile(Root / "locked/five.txt", "12345");
+  tovktest::WriteFile(Root / "locked/http.aut", "[prava]\n*.*=0123456789ABCDEF0123456789ABCDEF\n");
+  const std::string secret = gwtest::Sys(outside / "secret.txt");
+  for (const std::string directive : {"fsize", "flastmod"}) {
+    for (const std::string& target : std::vector<std::string>{
+             "file=\"" + secret + "\"", "file=\"../" + secret.substr(1) + "\"",
+          "file=\"" + gwtest::Sys(Root / "x/../..") + secret + "\"", "virtual=\"/../x.txt\""})
+      EXPECT_EQ(Page("<!--#" + directive + " " + target + " -->"), GetMsg(26) + "\r\n") << target;
+    EXPECT_EQ(Page("<!--#" + directive + " virtual=\"/locked/five.txt\" -->"),
+              "[" + GetMsg(25) + " 401 \"/locked/five.txt\"]\r\n");
+    EXPECT_EQ(Page("<!--#" + directive + " file=\"locked\\http.aut\" -->"),
+              "[" + GetMsg(25) + " 403 \"locked\\http.aut\"]\r\n");
+  }
 }
 
 TEST_F(SSIReply, IncludesAnswerWithTheReplyTheServerWouldChoose) {
@@ -121,16 +152,17 @@ TEST_F(SSIReply, SelfIncludingPageEndsAtTheBound) {
   EXPECT_EQ(page, expected);
 }
 
-TEST_F(SSIReply, IncludeRewritesTheRequestLineForTheRestOfThePageOnly) {
+TEST_F(SSIReply, IncludeRewritesTheRequestLineForItsTargetOnly) {
   tovktest::WriteFile(Root / "inc.txt", "i");
   tovktest::WriteFile(Root / "page.shtml",
-                      "<!--#include virtual=\"/inc.txt\" --> <!--#echo var=\"DOCUMENT_URI\" -->");
+                      "<!--#include virtual=\"/inc.txt?x=2\" --> <!--#echo var=\"DOCUMENT_URI\" -->"
+                      " <!--#echo var=\"$QUERY_STRING\" -->");
   gwtest::TRequestContext c;
-  c.Request("POST /page.shtml HTTP/1.0");
+  c.Request("POST /page.shtml?q=1 HTTP/1.0");
   THTTPSSIReply reply(c.Header, false, nullptr, gwtest::Sys(Root / "page.shtml"), c.Socket, c.Body);
-  EXPECT_EQ(reply.GetBodyCopy()->Bytes(), "i /inc.txt\r\n");
+  EXPECT_EQ(reply.GetBodyCopy()->Bytes(), "i /page.shtml q=1\r\n");
   // The client's line is back for the access log.
-  EXPECT_EQ(c.Header.RequestLine, "POST /page.shtml HTTP/1.0");
+  EXPECT_EQ(c.Header.RequestLine, "POST /page.shtml?q=1 HTTP/1.0");
 }
 
 TEST_F(SSIReply, AccessAndFileErrors) {

@@ -146,6 +146,24 @@ TEST_F(Traversal, RedirectionsNeverNameAnotherHost) {
   EXPECT_EQ(HeaderOf(Get("/sub"), "Location"), "/sub/");
 }
 
+TEST_F(Traversal, TheRequestsURLStaysInItsPlaceInLinksAndRealm) {
+  for (const std::string target : {"//sub/", "//x%2F..%2Fsub/", "/\\sub/", "///sub/"}) {
+    std::string listing = Get(target);
+    ASSERT_EQ(StatusOf(listing), 200) << target << "\n" << listing;
+    EXPECT_NE(listing.find("page.txt"), std::string::npos) << listing;
+    for (std::size_t at = listing.find("href=\""); at != std::string::npos;
+         at = listing.find("href=\"", at + 1)) {
+      std::string link = listing.substr(at + 6, 2);
+      EXPECT_TRUE(link[0] == '/' && link[1] != '/' && link[1] != '\\') << target << ": " << link;
+    }
+  }
+  std::string refused = Get("/sub/\",x=\"\\/../../guarded.txt");
+  ASSERT_EQ(StatusOf(refused), 401) << refused;
+  std::string realm = HeaderOf(refused, "WWW-Authenticate");
+  EXPECT_EQ(realm.rfind("Basic realm=\"", 0), 0u) << realm;
+  EXPECT_EQ(realm.find_first_of("\"\\", 13), realm.size() - 1) << realm;
+}
+
 TEST_F(Traversal, AccessFilesGuardListingsInAnyCaseAndAreNeverServed) {
   const std::string www = Site.Process().DocRoot();
   tovktest::MakeDirs(www + "/locked");
@@ -229,6 +247,32 @@ TEST_F(Traversal, BuiltInCommandsHonourTheirDirectorysAccessFile) {
   std::string info = Get("/iswd/info", kDemoAuthorization);
   EXPECT_EQ(StatusOf(info), 200) << info;
   EXPECT_NE(info.find("<h3>"), std::string::npos) << info;
+}
+
+TEST(TraversalVirtual, AnotherServersHostCannotReachWhatTheDefaultServerGuards) {
+  // www.b.test maps only /b/, so its /iswd/ falls back to the built-in
+  // directory that has no access file; the default server's file still holds.
+  HostileServer site;
+  const std::string www = site.Process().DocRoot();
+  tovktest::MakeDirs(www + "/iswd");
+  tovktest::MakeDirs(www + "/b");
+  tovktest::WriteFile(www + "/iswd/http.aut",
+                      "[prava]\nreload=" + kDemoRights + "\ninfo=" + kDemoRights + "\n");
+  const std::string other = tovktest::ServerProcess::RegEscape(
+      "www.b.test (HTTP),/b/," + tovktest::ServerProcess::SystemPath(www + "/b") + "\\");
+  ASSERT_TRUE(site.Start("\"Virt num\"=dword:00000001\n\"Virt 1\"=\"www.b.test,HTTP\"\n"
+                         "\"Alias num\"=dword:00000003\n\"Alias 3\"=\"" + other + "\"\n"))
+      << site.Process().Output();
+  for (const char* target : {"/iswd/reload", "/iswd/info", "/b/iswd/reload"}) {
+    std::string answer =
+        site.Get(std::string("GET ") + target + " HTTP/1.0\r\nHost: www.b.test\r\n\r\n");
+    EXPECT_EQ(StatusOf(answer), 401) << target << "\n" << answer;
+  }
+  std::string info = site.Get("GET /iswd/info HTTP/1.0\r\nHost: www.b.test\r\n" +
+                              kDemoAuthorization + "\r\n");
+  EXPECT_EQ(StatusOf(info), 200) << info;
+  EXPECT_EQ(site.Process().ErrorLog().find("adavek na restart"), std::string::npos)
+      << site.Process().ErrorLog();
 }
 
 }  // namespace

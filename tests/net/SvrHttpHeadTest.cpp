@@ -97,19 +97,31 @@ TEST(ResponseHeader, ValuesGoOutInTableOrderAndCase) {
             "Server: 1.0/tovk\r\nSet-Cookie: s=1\r\n");
 }
 
+TEST(ResponseHeader, NoValueBreaksItsLine) {
+  TResponseHeader r;
+  r.StatusCode = 200;
+  r.ReasonText = "OK\r\nX: 1";
+  EXPECT_TRUE(r.ParseLine("Content-Type: text/html\r\rSet-Cookie: evil=1"));
+  r[rsLocation] = "/a\nSet-Cookie: b=2\x7f\x01\tc";
+  EXPECT_EQ(r.BuildText(), "HTTP/1.0 200 OKX: 1\r\nContent-Type: text/htmlSet-Cookie: evil=1\r\n"
+                           "Location: /aSet-Cookie: b=2\tc\r\n");
+}
+
 TEST(ResponseHeader, OnlyTheEighteenInputNamesAreTaken) {
   TResponseHeader r;
   EXPECT_TRUE(r.ParseLine("content-type: text/plain"));
   EXPECT_TRUE(r.ParseLine("Set-Cookie: a=1"));
   EXPECT_TRUE(r.ParseLine("SET-COOKIE: b=2"));
   EXPECT_TRUE(r.ParseLine("Transfer-Encoding:  chunked"));
+  EXPECT_TRUE(r.ParseLine("Connection: keep-alive"));
   EXPECT_FALSE(r.ParseLine("Location: /x"));
   EXPECT_FALSE(r.ParseLine("Server: other"));
   EXPECT_FALSE(r.ParseLine("WWW-Authenticate: Basic"));
   EXPECT_FALSE(r.ParseLine("no colon"));
   EXPECT_EQ(r.Get(rsContentType), "text/plain");
   EXPECT_EQ(r.Get(rsSetCookie), "b=2") << "a second Set-Cookie replaces the first";
-  EXPECT_EQ(r.Get(rsTransferEncoding), " chunked");
+  EXPECT_EQ(r.Get(rsTransferEncoding), "") << "framing is the server's alone";
+  EXPECT_EQ(r.Get(rsConnection), "");
   EXPECT_EQ(r.Get(rsLocation), "");
   EXPECT_EQ(r.Get(rsServer), "");
 }

@@ -73,6 +73,25 @@ TEST_F(TovkLog, BytesThatWouldSplitARecordAreEscaped) {
   EXPECT_EQ(kStamp + " one\\x0atwo\n", ReadFile(Dir / "error.log"));
 }
 
+TEST_F(TovkLog, ClientChosenBareFieldsStayOneField) {
+  // A Host or a user name written as it came could put a whole forged
+  // record in front of the real one.
+  ASSERT_TRUE(Init(Dir.Path()));
+  Access("203.0.113.7 - root [01/Jan/2020:00:00:00 +0000] \"GET /admin/ HTTP/1.0\" 200 5 #",
+         "10.0.0.1", "a b\"c\\", "GET / HTTP/1.0", "", "", 200, 1);
+  Access("-", "10.0.0.1", "-", "GET / HTTP/1.0", "", "", 200, 1);
+  std::string log = ReadFile(Dir / "access.log");
+  std::string first = log.substr(0, log.find('\n'));
+  EXPECT_EQ(first.substr(0, first.find(' ')),
+            "203.0.113.7\\x20-\\x20root\\x20[01/Jan/2020:00:00:00\\x20+0000]\\x20\\x22GET"
+            "\\x20/admin/\\x20HTTP/1.0\\x22\\x20200\\x205\\x20#");
+  EXPECT_NE(first.find(" 10.0.0.1 - a\\x20b\\x22c\\x5c " + kStamp + " \"GET / HTTP/1.0\" 200 1 "),
+            std::string::npos)
+      << first;
+  EXPECT_EQ(log.substr(log.find('\n') + 1, 22), "\\x2d 10.0.0.1 - \\x2d [")
+      << "a value of just \"-\" is not taken for an empty one";
+}
+
 TEST_F(TovkLog, Windows1250BytesAreWrittenAsTheyAre) {
   ASSERT_TRUE(Init(Dir.Path()));
   LogDllAddError(Short("Nelze mít duplicitní záznamy"), Short(kStamp));
