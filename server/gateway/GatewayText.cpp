@@ -19,11 +19,19 @@ std::string CredentialsText(const std::string& authorization) {
 bool TakeHeaderBlock(TMemoryStream& output, TResponseHeader& response) {
   const std::string& all = output.Bytes();
   std::string start = all.substr(0, kHeaderBlockLimit);
-  std::size_t separator = start.find("\r\n\r\n");
-  std::size_t separatorLength = 4;
-  if (separator == std::string::npos) {
-    separator = start.find("\n\n");
-    separatorLength = 2;
+  // The block ends at its first empty line, however the program ends its
+  // lines. Looking for CR LF CR LF first would let a program that ends its
+  // lines with LF alone, and echoes a CR LF CR LF from the request into its
+  // body, turn the start of that body into header lines (a Set-Cookie of
+  // the client's choosing, say).
+  std::size_t separator = std::string::npos;
+  std::size_t separatorLength = 0;
+  for (const char* ending : {"\r\n\r\n", "\n\n", "\n\r\n"}) {
+    const std::size_t at = start.find(ending);
+    if (at < separator) {
+      separator = at;
+      separatorLength = std::char_traits<char>::length(ending);
+    }
   }
   if (separator == std::string::npos) return false;
 

@@ -87,17 +87,6 @@ bool IsAbsoluteSystemPath(const std::string& path) {
   return (!path.empty() && path[0] == '\\') || (path.size() > 1 && path[1] == ':');
 }
 
-bool HasParentSegment(const std::string& path) {
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t end = path.find('\\', start);
-    if (path.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0)
-      return true;
-    if (end == std::string::npos) return false;
-    start = end + 1;
-  }
-}
-
 std::string FileNamePart(const std::string& path) {
   std::size_t cut = path.find_last_of("\\:");
   return cut == std::string::npos ? path : path.substr(cut + 1);
@@ -250,6 +239,10 @@ bool THTTPSSIReply::TargetPath(const std::string& directive, std::string& path,
     }
     path = value;
     Settings().MapUrlToPath(path, Header.Get(rqHost), IsTLS);
+    if (HasParentSegment(path)) {
+      refusal = GetMsg(kMsgAboveRoot);
+      return true;
+    }
     refusal = AccessRefusal(path, value);
     return true;
   }
@@ -336,6 +329,7 @@ std::unique_ptr<TMemoryStream> THTTPSSIReply::Include(const std::string& directi
   Settings().MapUrlToPath(path, Header.Get(rqHost), IsTLS);
   std::size_t query = path.find('?');
   if (query != std::string::npos) path.erase(query);
+  if (HasParentSegment(path)) return TextStream(GetMsg(kMsgAboveRoot));
 
   std::unique_ptr<THTTPReply> nested;
   std::string program, extraPath;

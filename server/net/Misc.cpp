@@ -169,3 +169,14 @@ bool RemoveParentSegments(std::string& path) {
     if (current > 0) path.erase(current - 1, 1);
   }
 }
+
+bool HasParentSegment(const std::string& path) {
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find_first_of("\\/", start);
+    if (end == std::string::npos) end = path.size();
+    if (end - start == 2 && path.compare(start, 2, "..") == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}

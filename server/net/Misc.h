@@ -24,3 +24,8 @@ bool PercentDecode(std::string& text, bool pathMode);
 bool PercentDecodeSegment(std::string& text);
 std::string SubstituteArgument(const std::string& templ, const std::string& argument);
 bool RemoveParentSegments(std::string& path);
+// A ".." segment (between "/" or "\\") left in a mapped path would climb out
+// of the alias's directory: RemoveParentSegments only sees "/.." in the URL,
+// and the prefix of an alias need not end at a segment boundary ("/docs"
+// then "../x").
+bool HasParentSegment(const std::string& path);

@@ -134,11 +134,15 @@ class TTlsReadDeadline {
 // The point by which a body must have come as far as it has: a grace from
 // the end of the head, and for every byte received the time it takes at
 // the least rate allowed. A slow start is forgiven as long as the average
-// catches up.
+// catches up, but the time in hand never exceeds the grace: otherwise a
+// client that sends most of a large body at once would buy itself hours in
+// which a byte every few seconds keeps the connection and its share of the
+// body budget.
 class TBodyPace {
  public:
   TBodyPace(int graceSeconds, long long bytesPerSecond)
-      : Deadline(std::chrono::steady_clock::now() + std::chrono::seconds(graceSeconds)),
+      : Grace(std::chrono::seconds(graceSeconds)),
+        Deadline(std::chrono::steady_clock::now() + Grace),
         BytesPerSecond(std::max<long long>(bytesPerSecond, 1)) {}
   void Received(long long bytes) {
     // Carried to the next call, so that many small reads add up to the
@@ -146,7 +150,13 @@ class TBodyPace {
     Owed += bytes * 1000;
     Deadline += std::chrono::milliseconds(Owed / BytesPerSecond);
     Owed %= BytesPerSecond;
+    Deadline = std::min(Deadline, std::chrono::steady_clock::now() + Grace);
   }
+
+ private:
+  std::chrono::steady_clock::duration Grace;
+
+ public:
   std::chrono::steady_clock::time_point Deadline;
 
  private:
@@ -182,20 +192,6 @@ bool EscapesControlByte(const std::string& url) {
       continue;
     const int value = std::stoi(digits, nullptr, 16);
     if (value < 32 || value == 127) return true;
-  }
-  return false;
-}
-
-// A ".." segment left in a mapped path would climb out of the alias's
-// directory; RemoveParentSegments only sees "/.." in the URL, and the
-// prefix of an alias need not end at a segment boundary ("/docs" + "../x").
-bool HasParentSegment(const std::string& path) {
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find_first_of("\\/", start);
-    if (end == std::string::npos) end = path.size();
-    if (path.compare(start, end - start, "..") == 0 && end - start == 2) return true;
-    start = end + 1;
   }
   return false;
 }

@@ -57,12 +57,6 @@ constexpr int kBodyRateGraceSeconds = 15;
 // still gets a 64 MiB upload through, while a trickle that would hold a
 // connection slot for hours is cut within seconds of its grace.
 constexpr long long kMinBodyBytesPerSecond = 512;
-// A connection closed with unread input is reset by the kernel, and the
-// reset can destroy a reply the client has not read yet. After such a
-// reply what still comes is read and dropped for at most this long...
-constexpr int kLingerSeconds = 2;
-// ...and up to this much, so a client cannot keep a closing connection busy.
-constexpr std::size_t kLingerMaxBytes = 64 * 1024;
 
 // The budget in force (tests make it small) and the part of it held now.
 extern std::atomic<long long> RequestBodyBudgetBytes;  // kRequestBodyBudgetBytes

@@ -148,8 +148,15 @@ int TSvrSocket::WriteAll(const void* bytes, int length) {
       return sent;
     }
     if (result == 0) {
+      // The zero-length write that ends a body of whole blocks closes the
+      // connection; bytes the client sent after its request (a trailing
+      // line end, a second request) would turn that close into a reset
+      // that can destroy the reply, so they are drained first.
       LastResult = 0;
-      Close();
+      if (WaitReadable(0))
+        LingeringClose(kLingerSeconds, kLingerMaxBytes);
+      else
+        Close();
       return sent;
     }
     if (LastError == WSAEINTR) continue;

@@ -29,6 +29,13 @@ constexpr int32_t WSAECONNREFUSED = 10061;
 // The WinSock code for a Linux errno value.
 int32_t WinSockErrorFromErrno(int error);
 
+// A connection closed with unread input is reset by the kernel, and the
+// reset can destroy a reply the client has not read yet. After such a
+// reply what still comes is read and dropped for at most this long...
+constexpr int kLingerSeconds = 2;
+// ...and up to this much, so a client cannot keep a closing connection busy.
+constexpr std::size_t kLingerMaxBytes = 64 * 1024;
+
 constexpr int kSocketBufferSize = 259;  // the receive buffer
 constexpr int kSocketReadSize = 250;    // no read asks for more
 

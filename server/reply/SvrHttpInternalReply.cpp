@@ -1,5 +1,8 @@
 #include "server/reply/SvrHttpInternalReply.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "server/net/Misc.h"
 #include "server/net/SvrMain.h"
 #include "server/reply/SvrSetupHolder.h"
@@ -44,16 +47,27 @@ THTTPInternalReply::THTTPInternalReply(TRequestHeader& header, bool isTLS,
   // Host the client sends, so a client could pick a virtual server whose
   // mapping has no such file; the default server's directory therefore
   // always counts, and the request's own server's counts as well, so that
-  // each server's operator keeps the guard he set. Without a file they are open.
-  std::string checked;
-  for (const std::string& host : {std::string(kDefaultServer), Header.Get(rqHost)}) {
+  // each server's operator keeps the guard he set. The default server of the
+  // other scheme counts too, for its rights: a server with HTTPS switched on
+  // but no alias for it maps /iswd/ to a directory nobody protects, and the
+  // file the operator wrote for plain HTTP must still guard the names there.
+  // Without a file they are open.
+  struct TGuard {
+    std::string Host;
+    bool Tls;
+  };
+  const TGuard guards[] = {{kDefaultServer, IsTLS}, {Header.Get(rqHost), IsTLS},
+                           {kDefaultServer, !IsTLS}};
+  std::vector<std::string> checked;
+  for (const TGuard& guard : guards) {
     std::string directory = "/iswd/";
-    Settings().MapUrlToPath(directory, host, IsTLS);
-    if (directory == checked) continue;  // the request's server is the default one
-    checked = directory;
+    Settings().MapUrlToPath(directory, guard.Host, guard.Tls);
+    if (std::find(checked.begin(), checked.end(), directory) != checked.end()) continue;
+    checked.push_back(directory);
     TAccessRecord record = ReadAccessRecord(directory + name);
     if (!record.Present) continue;
-    if (record.Unreadable || IsTLS != record.IsSSL) {
+    // Only a file of this connection's scheme says whether TLS is needed.
+    if (record.Unreadable || (guard.Tls == IsTLS && IsTLS != record.IsSSL)) {
       Refuse(403);
       return;
     }

@@ -113,6 +113,8 @@ std::string HtmlEscape(const std::string& text) {
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
       case '"': out += "&quot;"; break;
+      // A page may put the text in an attribute quoted with apostrophes.
+      case '\'': out += "&#39;"; break;
       default: out += c;
     }
   }

@@ -18,8 +18,8 @@ enum THttpMethod : uint8_t { mtUnknown = 0, mtGet = 1, mtPost = 2, mtHead = 3 };
 // Method and URL of a request line.
 void ParseRequestLine(const std::string& line, uint8_t& method, std::string& url);
 
-// Text from a request made safe for a generated page: "&", "<", ">" and the
-// double quote become character references.
+// Text from a request made safe for a generated page: "&", "<", ">", the
+// double quote and the apostrophe become character references.
 std::string HtmlEscape(const std::string& text);
 // A file name made safe for a link: every byte but letters, digits and the
 // marks the URL decoder takes as they stand becomes %XX, so the link holds

@@ -89,6 +89,14 @@ TEST_F(CGIReply, TakesALineFeedOnlyHeaderBlockAndIgnoresStatusAndLocation) {
     EXPECT_EQ(reply->Response().Get(rsContentType), "text/html");
   }
   {
+    // The first empty line ends the block, however far off a CR LF CR LF is.
+    gwtest::TRequestContext c;
+    c.Request("GET /cgi/reply.pl?lfecho HTTP/1.0");
+    auto reply = Interpreted(c, "/usr/bin/perl", "reply.pl");
+    EXPECT_EQ(reply->GetBodyCopy()->Bytes(), "name\nSet-Cookie: x=1\r\n\r\nrest");
+    EXPECT_EQ(reply->Response().Get(rsSetCookie), "");
+  }
+  {
     gwtest::TRequestContext c;
     c.Request("GET /cgi/reply.pl?redirect HTTP/1.0");
     auto reply = Interpreted(c, "/usr/bin/perl", "reply.pl");

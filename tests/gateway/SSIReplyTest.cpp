@@ -74,10 +74,10 @@ TEST_F(SSIReply, EchoNeedsTheDollarForRequestValues) {
 }
 
 TEST_F(SSIReply, EchoedValuesAreTextInThePage) {
-  const std::string headers = "User-Agent: <script>a&b</script>\nCookie: c=\"<i>\"\n";
+  const std::string headers = "User-Agent: <script>a&b</script>\nCookie: c=\"<i>\"'\n";
   EXPECT_EQ(Page("<!--#echo var=\"$HTTP_USER_AGENT\" -->|<!--#echo var=\"$HTTP_COOKIE\" -->",
                  nullptr, "page.shtml", headers),
-            "&lt;script&gt;a&amp;b&lt;/script&gt;|c=&quot;&lt;i&gt;&quot;\r\n");
+            "&lt;script&gt;a&amp;b&lt;/script&gt;|c=&quot;&lt;i&gt;&quot;&#39;\r\n");
   tovktest::WriteFile(Root / "page.shtml", "<!--#echo var=\"$QUERY_STRING\" -->");
   gwtest::TRequestContext c;
   c.Request("GET /page.shtml?<script>alert(1)</script> HTTP/1.0");
@@ -142,6 +142,15 @@ TEST_F(SSIReply, IncludeFailuresGiveTheirMarkers) {
   EXPECT_EQ(Page("<!--#include virtual=\"/../etc/passwd\" -->"), GetMsg(26) + "\r\n");
   // A backslash climbs as well once the URL is mapped.
   EXPECT_EQ(Page("<!--#include virtual=\"\\..\\etc\\passwd\" -->"), GetMsg(26) + "\r\n");
+  // So does an alias whose prefix has no trailing "/": "/docs../x" maps to
+  // the directory above the alias's.
+  tovktest::WriteFile(Root / "docs/in.txt", "in");
+  tovktest::WriteFile(Root / "above.txt", "above");
+  Settings().AliasTable.push_back("*,/docs," + Root.Path() + "/docs/");
+  for (const std::string directive : {"include", "fsize", "flastmod"})
+    EXPECT_EQ(Page("<!--#" + directive + " virtual=\"/docs../above.txt\" -->"),
+              GetMsg(26) + "\r\n")
+        << directive;
 }
 
 TEST_F(SSIReply, SelfIncludingPageEndsAtTheBound) {

@@ -228,19 +228,32 @@ TEST_F(ConnectionThread, BodyBehindItsPaceIsCutWithoutReply) {
     EXPECT_EQ(tovktest::ReceiveAll(pair.Client, 1s), "") << "a cut body gets no reply";
   }
   {
-    // 200 bytes at once earn 2 s beyond the grace, so a pause past the
-    // grace alone does not cut the body.
+    // A body that keeps its pace is read whole...
     nettest::TLoopbackPair pair;
     auto connection = paced(pair);
     std::thread runner([&] { connection->Execute(); });
-    tovktest::SendAll(pair.Client, "POST /a.txt HTTP/1.0\r\nContent-Length: 210\r\n\r\n" +
-                                       std::string(200, 'a'));
-    std::this_thread::sleep_for(1500ms);
-    tovktest::SendAll(pair.Client, std::string(10, 'z'));
+    tovktest::SendAll(pair.Client, "POST /a.txt HTTP/1.0\r\nContent-Length: 210\r\n\r\n");
+    for (int part = 0; part < 7; ++part) {
+      tovktest::SendAll(pair.Client, std::string(30, 'a'));
+      std::this_thread::sleep_for(200ms);
+    }
     EXPECT_EQ(StatusLine(tovktest::ReceiveAll(pair.Client, 10s)), "HTTP/1.0 200 OK");
     ::shutdown(pair.Client, SHUT_WR);
     runner.join();
     EXPECT_EQ(connection->Body.Size(), 210u);
+  }
+  {
+    // ...but bytes sent ahead buy no more than the grace: 2000 bytes at
+    // once would be 20 s at this pace, and a pause of 3 s still cuts it.
+    nettest::TLoopbackPair pair;
+    auto connection = paced(pair);
+    std::thread runner([&] { connection->Execute(); });
+    tovktest::SendAll(pair.Client, "POST /a.txt HTTP/1.0\r\nContent-Length: 2010\r\n\r\n" +
+                                       std::string(2000, 'a'));
+    const bool closed = pair.ServerClosed(3000);
+    runner.join();
+    EXPECT_TRUE(closed) << "a body that stopped after a burst kept its connection";
+    EXPECT_EQ(tovktest::ReceiveAll(pair.Client, 1s), "") << "a cut body gets no reply";
   }
 }
 

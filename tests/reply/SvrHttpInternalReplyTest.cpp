@@ -136,4 +136,18 @@ TEST(InternalReplyAccess, TheMappedDirectorysAccessFileDecidesTlsAndRights) {
   EXPECT_EQ(status("reload", true, ""), 401);
   EXPECT_EQ(status("reload", true, "Basic YWRtaW46YWRtaW4="), 200);
   FreeSettings();
+
+  // HTTPS without an alias of its own maps /iswd/ to a directory nobody
+  // protects: the rights the plain server's file asks for still hold there.
+  tovktest::WriteFile(dir / "iswd/http.aut",
+                      "[prava]\nreload=" + MD5HexString("YWRtaW46YWRtaW4=") + "\n");
+  replytest::WriteConfig({{"MIME num", 0}, {"Alias num", 1}, {"Alias 1", "* (HTTP),/," + root},
+                          {"App num", 0}, {"Virt num", 0}, {"DefaultHTML", ""}, {"Port", 80},
+                          {"ProtFile", "c:\\"}, {"SSLon", 1}, {"NewLogFile", 0},
+                          {"KeepAlive", 0}});
+  CreateSettings();
+  EXPECT_EQ(status("reload", true, ""), 401);
+  EXPECT_EQ(status("reload", true, "Basic YWRtaW46YWRtaW4="), 200);
+  EXPECT_EQ(status("logo_gif", true, ""), 200) << "only the own scheme's file asks for TLS";
+  FreeSettings();
 }

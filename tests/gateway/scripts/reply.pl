@@ -6,6 +6,9 @@ binmode STDOUT;
 my $mode = $ENV{QUERY_STRING} // '';
 if ($mode eq 'lf') {
   print "Content-Type: text/html\n\nlf body";
+} elsif ($mode eq 'lfecho') {
+  # Ends its lines with LF and echoes a request's CR LF CR LF in its body.
+  print "Content-Type: text/html\n\nname\nSet-Cookie: x=1\r\n\r\nrest";
 } elsif ($mode eq 'none') {
   print "just text, no header";
 } elsif ($mode eq 'big') {
