@@ -1,5 +1,7 @@
 #include "admin/tisapireplyU.h"
 
+#include "common/HtmlText.h"
+
 namespace {
 
 constexpr const char* kCRLF = "\r\n";
@@ -94,33 +96,12 @@ std::string TISAPIReply::GetField(const std::string& name) const {
   return Request.substr(from, end == std::string::npos ? std::string::npos : end - from);
 }
 
-std::string HtmlText(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+std::string HtmlText(const std::string& text) { return HtmlReferences(text, "&<>"); }
 
 std::string HtmlAttribute(const std::string& text) {
   // Inside double quotes only the quote ends the value; "<" and ">" are
   // plain there, so "<NoDaTa>" still goes out and comes back as it is.
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
+  return HtmlReferences(text, "&\"");
 }
 
 std::string ScriptString(const std::string& text) {

@@ -4,6 +4,7 @@
 #include <limits>
 #include <vector>
 
+#include "common/HtmlText.h"
 #include "common/IntText.h"
 #include "platform/FileSearch.h"
 #include "platform/Paths.h"
@@ -105,20 +106,8 @@ std::string PercentEncode(const std::string& text) {
 }
 
 std::string HtmlEscape(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      // A page may put the text in an attribute quoted with apostrophes.
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
-  }
-  return out;
+  // A page may put the text in an attribute quoted with apostrophes.
+  return HtmlReferences(text, "&<>\"'");
 }
 
 THTTPReply::THTTPReply(TRequestHeader& header, bool isTLS, TSvrSocket& socket,
