@@ -255,8 +255,7 @@ std::string THTTPSSIReply::AccessRefusal(const std::string& path, const std::str
   if (UpperCase(FileNamePart(path)) == "HTTP.AUT" || access.Unreadable ||
       (access.Present && IsTLS != access.IsSSL)) {
     code = 403;
-  } else if (access.Present && !access.Rights.empty() &&
-             access.Rights != MD5HexString(CredentialsText(Header.Get(rqAuthorization)))) {
+  } else if (access.Present && !CredentialsMatch(access.Rights)) {
     code = 401;
   }
   if (code == 0) return std::string();
