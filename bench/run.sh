@@ -4,20 +4,46 @@
 #   sudo bench/run.sh
 #
 # On a fresh Debian 12 machine as root it installs what it needs (the build
-# packages of scripts/install-deps.sh, nginx, lighttpd, wrk, ab), builds
-# tovksrv in Release when it is missing, makes the same files for every
-# server in a temporary directory, runs each server under its own
+# packages of scripts/install-deps.sh, nginx, lighttpd, wrk, ab, strace),
+# builds tovksrv in Release when it is missing, makes the same files for
+# every server in a temporary directory, runs each server under its own
 # configuration on its own 127.0.0.1 port, measures, stops them all and
 # prints one table. nginx and lighttpd are never left running as system
-# services. The whole run takes about 5 minutes.
+# services. The whole run takes about 7 minutes.
+#
+# The servers (names for TOVK_BENCH_SERVERS):
+#   tovksrv         the build in TOVK_BENCH_BUILD
+#   tovksrv-before  a second build of tovksrv, from TOVK_BENCH_BEFORE_BUILD
+#                   (say the code before a change), in a column of its own:
+#                   the ratio column tovksrv/tovksrv-before is after/before
+#   nginx, lighttpd the Debian packages, under configurations made here
+#   thread-limit    bench/thread_limit.c, built here with gcc -O2: about a
+#                   hundred lines of C that start a detached thread for each
+#                   connection, read the request head in one buffered loop,
+#                   answer with sendfile and log with one write. It is the
+#                   least any thread-per-connection server can do, so it
+#                   shows how far tovksrv's design (a thread per connection)
+#                   could go at best. It serves static files only: its
+#                   listing and CGI rows are n/a.
 #
 # Settings (environment):
-#   TOVK_BENCH_SERVERS  servers to measure, first one is "ours"
-#                       (default "tovksrv nginx lighttpd")
+#   TOVK_BENCH_SERVERS  servers to measure, first one is "ours"; every other
+#                       one gets a ratio column "ours/other"
+#                       (default "tovksrv nginx lighttpd thread-limit")
 #   TOVK_BENCH_SECONDS  length of each load run (default 5)
-#   TOVK_BENCH_BUILD    build directory (default build-bench beside bench/)
+#   TOVK_BENCH_BUILD    build directory (default build-bench beside bench/);
+#                       thread-limit is built into its bench/ folder
+#   TOVK_BENCH_BEFORE_BUILD  build directory of tovksrv-before (no default;
+#                       needs bin/tovksrv, bin/tovksc and bin/tovkreg; it is
+#                       used as it is, never built here). To compare two
+#                       commits: build the older one in Release elsewhere
+#                       (git worktree add ../before <commit>, then the cmake
+#                       and ninja lines of build_tovksrv below), then
+#                         TOVK_BENCH_SERVERS="tovksrv tovksrv-before nginx lighttpd thread-limit"
+#                         TOVK_BENCH_BEFORE_BUILD=../before/build-bench bench/run.sh
 #   TOVK_BENCH_OUT      where the table is copied (default /tmp/tovk-bench.txt)
-#   TOVK_BENCH_KEEP     1: keep the temporary directory
+#   TOVK_BENCH_KEEP     1: keep the temporary directory (strace summaries,
+#                       wrk and ab outputs, the servers' logs)
 #
 # The figures:
 #   - 1 KiB file with keep-alive: wrk (HTTP/1.1 clients) with the header
@@ -34,16 +60,28 @@
 #     growth per connection for 200 open connections that send nothing,
 #     measured 2 s after they are open (tovksrv drops an idle connection
 #     after 15 s).
+#   - System calls per request without keep-alive: strace -c -f attached to
+#     every process of the server and all their threads (nginx's master and
+#     workers; new threads and processes are followed), while ab -c 1 makes
+#     500 HTTP/1.0 requests for the 1 KiB file, each on a new connection.
+#     All calls counted while ab runs, divided by the completed requests;
+#     the note under the table gives the most frequent calls per request.
+#     Under strace a server runs many times slower, so this step comes
+#     before the load runs and its rates are not kept.
 # Every server logs its accesses to a file, as tovksrv always does.
 set -euo pipefail
 
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/.." && pwd)
-SERVERS=${TOVK_BENCH_SERVERS:-"tovksrv nginx lighttpd"}
+SERVERS=${TOVK_BENCH_SERVERS:-"tovksrv nginx lighttpd thread-limit"}
 SECONDS_PER_RUN=${TOVK_BENCH_SECONDS:-5}
 BUILD=${TOVK_BENCH_BUILD:-$ROOT/build-bench}
+BEFORE_BUILD=${TOVK_BENCH_BEFORE_BUILD:-}
 OUT=${TOVK_BENCH_OUT:-/tmp/tovk-bench.txt}
 IDLE_CONNECTIONS=200
+# Enough new connections that a server's start-up and idle calls are lost in
+# the count, few enough that the run takes seconds under strace.
+SYSCALL_REQUESTS=500
 KA_HEADER="Connection: Keep-Alive"
 
 say() { echo "bench: $*" >&2; }
@@ -56,7 +94,7 @@ fi
 # --- packages ----------------------------------------------------------------
 install_packages() {
   "$ROOT/scripts/install-deps.sh"
-  local wanted=(nginx lighttpd wrk apache2-utils python3 curl procps) missing=()
+  local wanted=(nginx lighttpd wrk apache2-utils python3 curl procps strace gcc) missing=()
   for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
@@ -79,8 +117,7 @@ install_packages() {
 
 # --- tovksrv build -----------------------------------------------------------
 build_tovksrv() {
-  if [ -x "$BUILD/bin/tovksrv" ] && [ -x "$BUILD/bin/tovksc" ] && [ -x "$BUILD/bin/tovkreg" ] &&
-     [ "${TOVK_BENCH_REBUILD:-0}" != 1 ]; then
+  if has_tovk_binaries "$BUILD" && [ "${TOVK_BENCH_REBUILD:-0}" != 1 ]; then
     return
   fi
   say "building tovksrv (Release) in $BUILD"
@@ -90,6 +127,15 @@ build_tovksrv() {
   cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
     "-DCMAKE_CXX_FLAGS=-Wno-error=restrict -Wno-error=format-truncation" >/dev/null
   ninja -C "$BUILD" -j2 tovksrv tovksc tovkreg >/dev/null
+}
+
+has_tovk_binaries() {  # build-dir
+  [ -x "$1/bin/tovksrv" ] && [ -x "$1/bin/tovksc" ] && [ -x "$1/bin/tovkreg" ]
+}
+
+build_thread_limit() {
+  mkdir -p "$BUILD/bench"
+  gcc -O2 -pthread -Wall -Wextra -o "$BUILD/bench/thread-limit" "$HERE/thread_limit.c"
 }
 
 # --- helpers -------------------------------------------------------------------
@@ -231,9 +277,11 @@ EOF
 win_path() { printf '%s' "$1" | tr '/' '\\'; }
 reg_escape() { printf '%s' "$1" | sed 's/\\/\\\\/g; s/"/\\"/g'; }
 
-start_tovksrv() {
+# Each tovksrv runs with its own registry, unit and log directories.
+start_tovk() {  # name build-dir
+  local name=$1 build=$2
   PORT=$(free_port)
-  local dir=$WORK/tovksrv
+  local dir=$WORK/$name
   mkdir -p "$dir/units" "$dir/run" "$dir/logs" "$dir/c"
   export TOVK_REGISTRY=$dir/registry.db TOVK_UNIT_DIR=$dir/units TOVK_RUN_DIR=$dir/run
   export TOVK_DRIVE_C=$dir/c
@@ -261,17 +309,21 @@ REGEDIT4
 "Virt num"=dword:00000001
 "Virt 1"="*,HTTP"
 EOF
-  "$BUILD/bin/tovkreg" import "$dir/bench.reg"
-  "$BUILD/bin/tovksrv" /I >"$dir/install.txt" 2>&1
-  "$BUILD/bin/tovksc" run tovk >"$dir/tovksc.out" 2>&1 &
+  "$build/bin/tovkreg" import "$dir/bench.reg"
+  "$build/bin/tovksrv" /I >"$dir/install.txt" 2>&1
+  "$build/bin/tovksc" run tovk >"$dir/tovksc.out" 2>&1 &
   TOVKSC_PID=$!
-  wait_port "$PORT" || { say "tovksrv did not start: $(cat "$dir/tovksc.out")"; return 1; }
+  wait_port "$PORT" || { say "$name did not start: $(cat "$dir/tovksc.out")"; return 1; }
   PIDS=$(pgrep -P "$TOVKSC_PID" | head -1)
 }
 
+start_tovksrv() { start_tovk tovksrv "$BUILD"; }
+start_tovksrv_before() { start_tovk tovksrv-before "$BEFORE_BUILD"; }
+stop_tovksrv_before() { stop_tovksrv; }
+
 stop_tovksrv() {
-  kill -TERM "$TOVKSC_PID" 2>/dev/null || true
-  wait "$TOVKSC_PID" 2>/dev/null || true
+  kill -TERM "${TOVKSC_PID:-}" 2>/dev/null || true
+  wait "${TOVKSC_PID:-}" 2>/dev/null || true
   unset TOVK_REGISTRY TOVK_UNIT_DIR TOVK_RUN_DIR TOVK_DRIVE_C
 }
 
@@ -312,8 +364,8 @@ EOF
 }
 
 stop_nginx() {
-  kill -QUIT "$NGINX_PID" 2>/dev/null || true
-  wait "$NGINX_PID" 2>/dev/null || true
+  kill -QUIT "${NGINX_PID:-}" 2>/dev/null || true
+  wait "${NGINX_PID:-}" 2>/dev/null || true
 }
 
 start_lighttpd() {
@@ -343,15 +395,88 @@ EOF
 }
 
 stop_lighttpd() {
-  kill -TERM "$LIGHTTPD_PID" 2>/dev/null || true
-  wait "$LIGHTTPD_PID" 2>/dev/null || true
+  kill -TERM "${LIGHTTPD_PID:-}" 2>/dev/null || true
+  wait "${LIGHTTPD_PID:-}" 2>/dev/null || true
+}
+
+start_thread_limit() {
+  PORT=$(free_port)
+  local dir=$WORK/thread-limit
+  mkdir -p "$dir"
+  "$BUILD/bench/thread-limit" "$PORT" "$WORK/www" "$dir/access.log" >"$dir/out.txt" 2>&1 &
+  THREAD_LIMIT_PID=$!
+  wait_port "$PORT" || { say "thread-limit did not start: $(cat "$dir/out.txt")"; return 1; }
+  PIDS=$THREAD_LIMIT_PID
+}
+
+stop_thread_limit() {
+  kill -TERM "${THREAD_LIMIT_PID:-}" 2>/dev/null || true
+  wait "${THREAD_LIMIT_PID:-}" 2>/dev/null || true
+}
+
+# --- system calls per request ----------------------------------------------------------
+process_tree() {  # pid: the pid and all its descendants' pids
+  local t c
+  echo "$1"
+  for t in /proc/"$1"/task/*/children; do
+    for c in $(cat "$t" 2>/dev/null); do process_tree "$c"; done
+  done
+}
+
+all_traced() {  # pid...: every thread of every pid has a tracer
+  local p t
+  for p; do
+    for t in /proc/"$p"/task/*/status; do
+      grep -q '^TracerPid:[[:space:]]*0$' "$t" 2>/dev/null && return 1
+    done
+  done
+  return 0
+}
+
+count_syscalls() {  # server url
+  local s=$1 url=$2 label="system calls per request, no keep-alive"
+  local summary=$WORK/strace-$s.txt log=$WORK/strace-ab-$s.txt
+  local pids=() args=() p
+  for p in $PIDS; do
+    # shellcheck disable=SC2207
+    pids+=($(process_tree "$p"))
+  done
+  for p in "${pids[@]}"; do args+=(-p "$p"); done
+  strace -c -S calls -f -o "$summary" "${args[@]}" 2>"$WORK/strace-$s.err" &
+  local tracer=$! i
+  for i in $(seq 1 100); do all_traced "${pids[@]}" && break; sleep 0.1; done
+  if ! all_traced "${pids[@]}"; then
+    kill -INT "$tracer" 2>/dev/null || true
+    wait "$tracer" 2>/dev/null || true
+    record "$label" "calls/req" cost "$s" n/a "strace did not attach: $(head -c 200 "$WORK/strace-$s.err")"
+    return
+  fi
+  ab -q -c 1 -n "$SYSCALL_REQUESTS" -s 10 "$url" >"$log" 2>&1 || true
+  kill -INT "$tracer" 2>/dev/null || true
+  wait "$tracer" 2>/dev/null || true
+  local completed calls failed note=""
+  completed=$(awk '/^Complete requests:/ {print $3}' "$log")
+  failed=$(awk '/^Failed requests:/ {print $3}' "$log")
+  # The summary, most frequent call first, ends in
+  # "100.00 seconds usecs/call CALLS [errors] total".
+  calls=$(awk '$NF == "total" {print $4}' "$summary" 2>/dev/null)
+  if [ -z "$completed" ] || [ "$completed" = 0 ] || [ -z "$calls" ]; then
+    record "$label" "calls/req" cost "$s" n/a "ab or strace failed: $(tail -1 "$log")"
+    return
+  fi
+  [ "${failed:-0}" = 0 ] || note="failed requests: $failed; "
+  note="$note$calls calls for $completed requests; per request:$(awk -v n="$completed" '
+    /^-/ {body = !body; next}
+    body && $NF != "total" {printf " %s %.1f,", $NF, $4 / n; if (++k == 8) exit}' "$summary")"
+  record "$label" "calls/req" cost "$s" "$(awk -v c="$calls" -v n="$completed" 'BEGIN {printf "%.2f", c / n}')" "${note%,}"
 }
 
 # --- one server's figures ------------------------------------------------------------
 measure() {  # server
   local s=$1
+  local fn=${s//-/_}
   say "starting $s"
-  if ! "start_$s"; then
+  if ! "start_$fn"; then
     record "start" "-" rate "$s" n/a "did not start"
     return
   fi
@@ -369,11 +494,21 @@ measure() {  # server
     "$(awk -v a="$after" -v b="$before" -v n="$connected" 'BEGIN {printf "%.2f", (n > 0 ? (a - b) / n : 0)}')" "$note"
   sleep 1
 
-  local problem
-  for url in "/1k.html 1024" "/10m.bin $((10 * 1024 * 1024))" "/list/ -" "/cgi/hello.cgi -"; do
+  local problem urls=("/1k.html 1024" "/10m.bin $((10 * 1024 * 1024))")
+  # thread-limit serves files only; nginx runs no programs.
+  local listing=1 cgi=1
+  [ "$s" != thread-limit ] || listing=0
+  [ "$s" != thread-limit ] && [ "$s" != nginx ] || cgi=0
+  [ $listing = 0 ] || urls+=("/list/ -")
+  [ $cgi = 0 ] || urls+=("/cgi/hello.cgi -")
+  for url in "${urls[@]}"; do
     problem=$(check_url "$base${url% *}" "${url#* }")
     [ -z "$problem" ] || say "$s: ${url% *}: $problem"
   done
+
+  say "$s: system calls, $SYSCALL_REQUESTS requests under strace"
+  count_syscalls "$s" "$base/1k.html"
+  sleep 1
 
   local c
   for c in 1 16 64; do
@@ -388,29 +523,50 @@ measure() {  # server
     say "$s: 10 MiB c=$c"
     run_wrk "$s" "10 MiB file, keep-alive" "$c" "$base/10m.bin" throughput
   done
-  if [ "$s" = nginx ]; then
-    record "CGI script, c=16: requests" "req/s" rate "$s" n/a "no CGI in nginx"
-    record "CGI script, c=16: p50" "ms" cost "$s" n/a
-    record "CGI script, c=16: p99" "ms" cost "$s" n/a
-  else
+  if [ $cgi = 1 ]; then
     say "$s: CGI"
     run_wrk "$s" "CGI script" 16 "$base/cgi/hello.cgi"
+  else
+    record_na "$s" "CGI script" "runs no programs"
   fi
-  say "$s: listing"
-  run_wrk "$s" "listing of 50 entries" 16 "$base/list/"
-  "stop_$s"
+  if [ $listing = 1 ]; then
+    say "$s: listing"
+    run_wrk "$s" "listing of 50 entries" 16 "$base/list/"
+  else
+    record_na "$s" "listing of 50 entries" "makes no listings"
+  fi
+  "stop_$fn"
+}
+
+record_na() {  # server label note: the rows of a c=16 run the server cannot do
+  record "$2, c=16: requests" "req/s" rate "$1" n/a "$1 $3"
+  local p
+  for p in p50 p99 max; do record "$2, c=16: $p" "ms" cost "$1" n/a; done
 }
 
 # --- main ------------------------------------------------------------------------------
 install_packages
 case " $SERVERS " in *" tovksrv "*) build_tovksrv ;; esac
+case " $SERVERS " in *" thread-limit "*) build_thread_limit ;; esac
+case " $SERVERS " in *" tovksrv-before "*)
+  if [ -z "$BEFORE_BUILD" ] || ! has_tovk_binaries "$BEFORE_BUILD"; then
+    echo "tovksrv-before needs TOVK_BENCH_BEFORE_BUILD: a build directory with bin/tovksrv, bin/tovksc and bin/tovkreg" >&2
+    exit 1
+  fi ;;
+esac
+for s in $SERVERS; do
+  case $s in
+    tovksrv|tovksrv-before|nginx|lighttpd|thread-limit) ;;
+    *) echo "unknown server '$s' in TOVK_BENCH_SERVERS" >&2; exit 1 ;;
+  esac
+done
 
 WORK=$(mktemp -d /tmp/tovk-bench.XXXXXX)
 chmod 755 "$WORK"
 RESULTS=$WORK/results.tsv
 : >"$RESULTS"
 cleanup() {
-  for s in $SERVERS; do "stop_$s" >/dev/null 2>&1 || true; done
+  for s in $SERVERS; do "stop_${s//-/_}" >/dev/null 2>&1 || true; done
   [ "${TOVK_BENCH_KEEP:-0}" = 1 ] && say "kept $WORK" || rm -rf "$WORK"
 }
 trap cleanup EXIT

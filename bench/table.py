@@ -16,7 +16,7 @@ def fmt(value, unit):
         return "n/a"
     if unit == "ms":
         return f"{value:.3f}"
-    if unit in ("MiB/s", "KiB/conn"):
+    if unit in ("MiB/s", "KiB/conn", "calls/req"):
         return f"{value:.1f}"
     return f"{value:.0f}"
 
@@ -62,7 +62,8 @@ def main():
         print("| " + " | ".join(cells) + " |")
     print(f"Ratio columns are {ours} / other server, from this run: for rows marked")
     print("'higher' (requests/s, MiB/s) a ratio above 1 means ours is better; for rows")
-    print("marked 'lower' (latencies, memory) a ratio below 1 means ours is better.")
+    print("marked 'lower' (latencies, memory, system calls) a ratio below 1 means")
+    print("ours is better.")
     print()
     out(head)
     print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
