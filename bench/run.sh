@@ -65,7 +65,7 @@
 #     workers; new threads and processes are followed), while ab -c 1 makes
 #     500 HTTP/1.0 requests for the 1 KiB file, each on a new connection.
 #     All calls counted while ab runs, divided by the completed requests;
-#     the note under the table gives the most frequent calls per request.
+#     the note under the table gives each call's share per request.
 #     Under strace a server runs many times slower, so this step comes
 #     before the load runs and its rates are not kept.
 # Every server logs its accesses to a file, as tovksrv always does.
@@ -467,7 +467,7 @@ count_syscalls() {  # server url
   [ "${failed:-0}" = 0 ] || note="failed requests: $failed; "
   note="$note$calls calls for $completed requests; per request:$(awk -v n="$completed" '
     /^-/ {body = !body; next}
-    body && $NF != "total" {printf " %s %.1f,", $NF, $4 / n; if (++k == 8) exit}' "$summary")"
+    body && $NF != "total" && $4 / n >= 0.05 {printf " %s %.1f,", $NF, $4 / n}' "$summary")"
   record "$label" "calls/req" cost "$s" "$(awk -v c="$calls" -v n="$completed" 'BEGIN {printf "%.2f", c / n}')" "${note%,}"
 }
 
@@ -545,9 +545,6 @@ record_na() {  # server label note: the rows of a c=16 run the server cannot do
 }
 
 # --- main ------------------------------------------------------------------------------
-install_packages
-case " $SERVERS " in *" tovksrv "*) build_tovksrv ;; esac
-case " $SERVERS " in *" thread-limit "*) build_thread_limit ;; esac
 case " $SERVERS " in *" tovksrv-before "*)
   if [ -z "$BEFORE_BUILD" ] || ! has_tovk_binaries "$BEFORE_BUILD"; then
     echo "tovksrv-before needs TOVK_BENCH_BEFORE_BUILD: a build directory with bin/tovksrv, bin/tovksc and bin/tovkreg" >&2
@@ -560,6 +557,9 @@ for s in $SERVERS; do
     *) echo "unknown server '$s' in TOVK_BENCH_SERVERS" >&2; exit 1 ;;
   esac
 done
+install_packages
+case " $SERVERS " in *" tovksrv "*) build_tovksrv ;; esac
+case " $SERVERS " in *" thread-limit "*) build_thread_limit ;; esac
 
 WORK=$(mktemp -d /tmp/tovk-bench.XXXXXX)
 chmod 755 "$WORK"
