@@ -34,6 +34,12 @@
 
 namespace {
 
+// Shown when a list refuses a row: a comma would split the entry elsewhere
+// when it is read again, or the list already holds as many rows as its
+// count can say.
+constexpr const char* kRefusedEntry =
+    "Záznam nelze přidat: čárka smí být jen v poslední části a seznam může mít nejvýše 65535 položek";
+
 constexpr int kClientWidth = 490;
 constexpr int kClientHeight = 347;
 constexpr int kPanelHeight = 44;
@@ -490,15 +496,25 @@ void TCPLSetupForm::Button2Click() {
 void TCPLSetupForm::Button1Click() { reject(); }
 
 void TCPLSetupForm::SpeedButton1Click() {
-  Setup.AddMime(QStringToCp1250(Ext->text()), QStringToCp1250(MimeType->text()));
+  if (Setup.AddMime(QStringToCp1250(Ext->text()), QStringToCp1250(MimeType->text())) ==
+      TSetupModel::TEditResult::Refused) {
+    ErrorBox(T(kRefusedEntry));
+    return;
+  }
   ShowList(MimeList, Setup.MimeList);
 }
 
 void TCPLSetupForm::SpeedButton3Click() {
   const int kind = SvrTypeHttps->isChecked() ? 1 : 0;
-  if (Setup.AddVirtual(QStringToCp1250(SvrName->text()), kind) == TSetupModel::TEditResult::Duplicate) {
-    ErrorBox(T("Nelze mít duplicitní záznamy"));
-    return;
+  switch (Setup.AddVirtual(QStringToCp1250(SvrName->text()), kind)) {
+    case TSetupModel::TEditResult::Duplicate:
+      ErrorBox(T("Nelze mít duplicitní záznamy"));
+      return;
+    case TSetupModel::TEditResult::Refused:
+      ErrorBox(T(kRefusedEntry));
+      return;
+    default:
+      break;
   }
   ShowList(VirtualList, Setup.VirtualList);
 }
@@ -507,17 +523,30 @@ void TCPLSetupForm::SpeedButton2Click() {
   const std::string server = Servers->currentIndex() < 0 ? std::string() : QStringToCp1250(Servers->currentText());
   std::string prefix = QStringToCp1250(Alias->text());
   std::string directory = QStringToCp1250(WitchDir->text());
-  if (Setup.AddAlias(server, prefix, directory) != TSetupModel::TEditResult::Done) return;
+  switch (Setup.AddAlias(server, prefix, directory)) {
+    case TSetupModel::TEditResult::Done:
+      break;
+    case TSetupModel::TEditResult::Refused:
+      ErrorBox(T(kRefusedEntry));
+      return;
+    default:
+      return;
+  }
   Alias->setText(T(prefix));
   WitchDir->setText(T(directory));
   ShowList(AliasList, Setup.AliasList);
 }
 
 void TCPLSetupForm::AddBtnIClick() {
-  if (Setup.AddApp(QStringToCp1250(ExtI->text()), QStringToCp1250(AppI->text())) ==
-      TSetupModel::TEditResult::Duplicate) {
-    ErrorBox(T("Nelze mít duplicitní záznamy"));
-    return;
+  switch (Setup.AddApp(QStringToCp1250(ExtI->text()), QStringToCp1250(AppI->text()))) {
+    case TSetupModel::TEditResult::Duplicate:
+      ErrorBox(T("Nelze mít duplicitní záznamy"));
+      return;
+    case TSetupModel::TEditResult::Refused:
+      ErrorBox(T(kRefusedEntry));
+      return;
+    default:
+      break;
   }
   ShowList(AppList, Setup.AppList);
 }
