@@ -495,60 +495,46 @@ void TCPLSetupForm::Button2Click() {
 
 void TCPLSetupForm::Button1Click() { reject(); }
 
-void TCPLSetupForm::SpeedButton1Click() {
-  if (Setup.AddMime(QStringToCp1250(Ext->text()), QStringToCp1250(MimeType->text())) ==
-      TSetupModel::TEditResult::Refused) {
-    ErrorBox(T(kRefusedEntry));
-    return;
+bool TCPLSetupForm::Added(TSetupModel::TEditResult result) {
+  switch (result) {
+    case TSetupModel::TEditResult::Done:
+      return true;
+    case TSetupModel::TEditResult::Duplicate:
+      ErrorBox(T("Nelze mít duplicitní záznamy"));
+      return false;
+    case TSetupModel::TEditResult::Refused:
+      ErrorBox(T(kRefusedEntry));
+      return false;
+    case TSetupModel::TEditResult::Ignored:
+      return false;
   }
-  ShowList(MimeList, Setup.MimeList);
+  return false;
+}
+
+void TCPLSetupForm::SpeedButton1Click() {
+  if (Added(Setup.AddMime(QStringToCp1250(Ext->text()), QStringToCp1250(MimeType->text()))))
+    ShowList(MimeList, Setup.MimeList);
 }
 
 void TCPLSetupForm::SpeedButton3Click() {
   const int kind = SvrTypeHttps->isChecked() ? 1 : 0;
-  switch (Setup.AddVirtual(QStringToCp1250(SvrName->text()), kind)) {
-    case TSetupModel::TEditResult::Duplicate:
-      ErrorBox(T("Nelze mít duplicitní záznamy"));
-      return;
-    case TSetupModel::TEditResult::Refused:
-      ErrorBox(T(kRefusedEntry));
-      return;
-    default:
-      break;
-  }
-  ShowList(VirtualList, Setup.VirtualList);
+  if (Added(Setup.AddVirtual(QStringToCp1250(SvrName->text()), kind)))
+    ShowList(VirtualList, Setup.VirtualList);
 }
 
 void TCPLSetupForm::SpeedButton2Click() {
   const std::string server = Servers->currentIndex() < 0 ? std::string() : QStringToCp1250(Servers->currentText());
   std::string prefix = QStringToCp1250(Alias->text());
   std::string directory = QStringToCp1250(WitchDir->text());
-  switch (Setup.AddAlias(server, prefix, directory)) {
-    case TSetupModel::TEditResult::Done:
-      break;
-    case TSetupModel::TEditResult::Refused:
-      ErrorBox(T(kRefusedEntry));
-      return;
-    default:
-      return;
-  }
+  if (!Added(Setup.AddAlias(server, prefix, directory))) return;
   Alias->setText(T(prefix));
   WitchDir->setText(T(directory));
   ShowList(AliasList, Setup.AliasList);
 }
 
 void TCPLSetupForm::AddBtnIClick() {
-  switch (Setup.AddApp(QStringToCp1250(ExtI->text()), QStringToCp1250(AppI->text()))) {
-    case TSetupModel::TEditResult::Duplicate:
-      ErrorBox(T("Nelze mít duplicitní záznamy"));
-      return;
-    case TSetupModel::TEditResult::Refused:
-      ErrorBox(T(kRefusedEntry));
-      return;
-    default:
-      break;
-  }
-  ShowList(AppList, Setup.AppList);
+  if (Added(Setup.AddApp(QStringToCp1250(ExtI->text()), QStringToCp1250(AppI->text()))))
+    ShowList(AppList, Setup.AppList);
 }
 
 void TCPLSetupForm::Smapoloku1Click() {
