@@ -139,7 +139,8 @@ void DeleteEntries(const char* word, const std::string& target) {
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (entries[i] == target) continue;
     ++kept;
-    if (static_cast<std::size_t>(kept) <= i) key.Reg.WriteString(reg::EntryName(word, kept), entries[i]);
+    if (static_cast<std::size_t>(kept) <= i)  // it moves down from number i + 1
+      key.Reg.WriteString(reg::EntryName(word, kept), entries[i]);
   }
   listentry::WriteCount(key.Reg, word, kept);
 }

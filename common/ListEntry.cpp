@@ -86,11 +86,15 @@ int32_t ReadCount(TNTRegistry& registry, const char* word) {
   return ListCount(registry.ReadInteger(reg::CountName(word)));
 }
 
-std::vector<std::string> ReadList(TNTRegistry& registry, const char* word) {
+void ForEachEntry(TNTRegistry& registry, const char* word,
+                  const std::function<void(const std::string&)>& each) {
   const int32_t count = ReadCount(registry, word);
+  for (int32_t n = 1; n <= count; ++n) each(registry.ReadString(reg::EntryName(word, n)));
+}
+
+std::vector<std::string> ReadList(TNTRegistry& registry, const char* word) {
   std::vector<std::string> entries;
-  entries.reserve(static_cast<std::size_t>(count));
-  for (int32_t n = 1; n <= count; ++n) entries.push_back(registry.ReadString(reg::EntryName(word, n)));
+  ForEachEntry(registry, word, [&entries](const std::string& text) { entries.push_back(text); });
   return entries;
 }
 

@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,11 @@ int32_t ListCount(int32_t stored);
 // Reads the count of the list `word` as ListCount takes it
 // (ERegistryException when it is missing or not an integer).
 int32_t ReadCount(TNTRegistry& registry, const char* word);
+// Reads the count of the list `word` and its entries 1 to count (a
+// missing entry reads as ""), handing each on as it is read: when a read
+// fails, the entries before it have been handed on.
+void ForEachEntry(TNTRegistry& registry, const char* word,
+                  const std::function<void(const std::string&)>& each);
 // Reads the count of the list `word` (ERegistryException when it is missing
 // or not an integer) and its entries 1 to count; a missing entry reads as "".
 std::vector<std::string> ReadList(TNTRegistry& registry, const char* word);

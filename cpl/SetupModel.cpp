@@ -25,15 +25,17 @@ TListItem ParseEntry(const std::string& text, TEntryShape shape, int image) {
   }
   listentry::TPair pair = listentry::ParsePair(text);
   item.Caption = std::move(pair.First);
-  if (shape == TEntryShape::LimitedPair) pair.Second.resize(std::min(pair.Second.size(), TSetupModel::kMimeTypeChars));
+  if (shape == TEntryShape::LimitedPair) pair.Second = pair.Second.substr(0, TSetupModel::kMimeTypeChars);
   item.SubItems = {std::move(pair.Second)};
   return item;
 }
 
 void LoadList(TNTRegistry& registry, const char* word, TEntryShape shape, int image,
               TItemList& list) {
-  for (const std::string& text : listentry::ReadList(registry, word))
+  // Rows read before a failed read stay in the list.
+  listentry::ForEachEntry(registry, word, [&](const std::string& text) {
     list.push_back(ParseEntry(text, shape, image));
+  });
 }
 
 void SaveList(TNTRegistry& registry, const char* word, const TItemList& list) {

@@ -64,6 +64,11 @@ std::string FindVirtualServer(const std::vector<std::string>& virtTable, const s
   return "*";
 }
 
+// A failed read keeps the entries read before it in the table.
+void ReadTable(TNTRegistry& registry, const char* word, std::vector<std::string>& table) {
+  listentry::ForEachEntry(registry, word, [&table](const std::string& text) { table.push_back(text); });
+}
+
 // Records of libraries that some holder still has. A holder built while an
 // older one is still pinned by a running connection shares the older one's
 // record instead of initialising the library a second time, so the library
@@ -140,10 +145,10 @@ void TSvrSetupHolder::LoadSettings() {
   registry.SetRootKey(HKEY_LOCAL_MACHINE);
   if (registry.OpenKey(reg::kServerKey, false)) {
     try {
-      MimeTable = listentry::ReadList(registry, reg::kMime);
-      AliasTable = listentry::ReadList(registry, reg::kAlias);
-      AppTable = listentry::ReadList(registry, reg::kApp);
-      VirtTable = listentry::ReadList(registry, reg::kVirt);
+      ReadTable(registry, reg::kMime, MimeTable);
+      ReadTable(registry, reg::kAlias, AliasTable);
+      ReadTable(registry, reg::kApp, AppTable);
+      ReadTable(registry, reg::kVirt, VirtTable);
       defaultHTML = registry.ReadString(reg::kDefaultHTML);
       Port = registry.ReadInteger(reg::kPort);
       ProtFile = registry.ReadString(reg::kProtFile);

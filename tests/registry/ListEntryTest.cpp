@@ -104,6 +104,12 @@ TEST_F(ListEntryRegistry, CountsBelowOneReadNothingAndOnlyTheirLow16BitsCount) {
   Reg.WriteInteger("MIME num", 4);
   EXPECT_EQ(ReadList(Reg, reg::kMime), (std::vector<std::string>{"a,b", "c,d", "e,f", ""}))
       << "a missing entry reads as empty";
+
+  Reg.WriteInteger("MIME 2", 7);
+  std::vector<std::string> seen;
+  EXPECT_THROW(ForEachEntry(Reg, reg::kMime, [&seen](const std::string& text) { seen.push_back(text); }),
+               ERegistryException);
+  EXPECT_EQ(seen, std::vector<std::string>{"a,b"}) << "entries before a failed read are handed on";
 }
 
 }  // namespace
