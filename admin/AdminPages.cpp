@@ -6,6 +6,7 @@
 #include "admin/AdminToken.h"
 #include "admin/tisapireplyU.h"
 #include "common/IntText.h"
+#include "common/ListEntry.h"
 #include "common/NTRegistry.h"
 #include "common/RegNames.h"
 #include "platform/FileSearch.h"
@@ -105,34 +106,26 @@ class TConfigKey {
   bool Open = false;
 };
 
-// Counts are 16-bit: only the low half of the stored value counts, and what
-// is written back is reduced the same way.
-uint16_t ReadCount(TNTRegistry& reg, const char* word) {
-  return static_cast<uint16_t>(reg.ReadInteger(reg::CountName(word)));
-}
-void WriteCount(TNTRegistry& reg, const char* word, int count) {
-  reg.WriteInteger(reg::CountName(word), static_cast<uint16_t>(count));
-}
+// Adding writes the raised count first, then the new entry under it. A full
+// list takes no more (a count past 16 bits would read back as a short list),
+// and fields that would not read back as they were sent are not stored.
+constexpr const char* kRefusedFull = "Seznam je plný, nic nebylo přidáno.";
+constexpr const char* kRefusedComma =
+    "Čárka odděluje části záznamu, v této části být nemůže; nic nebylo přidáno.";
 
-// Splits at the first comma; without one the first part is empty and the
-// second is the whole text, as the server reads such entries.
-void SplitFirstComma(const std::string& text, std::string& first, std::string& rest) {
-  const std::size_t comma = text.find(',');
-  if (comma == std::string::npos) {
-    first.clear();
-    rest = text;
-  } else {
-    first = text.substr(0, comma);
-    rest = text.substr(comma + 1);
+void AddEntry(TISAPIReply& reply, const char* word, bool formed, const std::string& entry) {
+  if (!formed) {
+    Refusal(reply, kRefusedComma);
+    return;
   }
-}
-
-// Adding writes the raised count first, then the new entry under it.
-void AddEntry(const char* word, const std::string& entry) {
   TConfigKey key;
   if (!key.Open) return;
-  const int n = ReadCount(key.Reg, word);
-  WriteCount(key.Reg, word, n + 1);
+  const int32_t n = listentry::ReadCount(key.Reg, word);
+  if (n >= listentry::kMaxListEntries) {
+    Refusal(reply, kRefusedFull);
+    return;
+  }
+  listentry::WriteCount(key.Reg, word, n + 1);
   key.Reg.WriteString(reg::EntryName(word, n + 1), entry);
 }
 
@@ -141,15 +134,15 @@ void AddEntry(const char* word, const std::string& entry) {
 void DeleteEntries(const char* word, const std::string& target) {
   TConfigKey key;
   if (!key.Open) return;
-  const int n = ReadCount(key.Reg, word);
+  const std::vector<std::string> entries = listentry::ReadList(key.Reg, word);
   int kept = 0;
-  for (int i = 1; i <= n; ++i) {
-    const std::string entry = key.Reg.ReadString(reg::EntryName(word, i));
-    if (entry == target) continue;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i] == target) continue;
     ++kept;
-    if (kept < i) key.Reg.WriteString(reg::EntryName(word, kept), entry);
+    if (static_cast<std::size_t>(kept) <= i)  // it moves down from number i + 1
+      key.Reg.WriteString(reg::EntryName(word, kept), entries[i]);
   }
-  WriteCount(key.Reg, word, kept);
+  listentry::WriteCount(key.Reg, word, kept);
 }
 
 // What a delete link does, as its token is made and checked.
@@ -199,7 +192,10 @@ void TwoPartListPage(TISAPIReply& reply, const TListPage& page) {
   const TAdminKey adminKey;
   const TListChange change = RequestedListChange(reply, adminKey, page.Action);
   if (change == TListChange::Add) {
-    AddEntry(page.Word, reply.GetField(page.FirstField) + "," + reply.GetField(page.SecondField));
+    std::string entry;
+    const bool formed = listentry::FormatPair(
+        {reply.GetField(page.FirstField), reply.GetField(page.SecondField)}, entry);
+    AddEntry(reply, page.Word, formed, entry);
   } else if (change == TListChange::Delete) {
     DeleteEntries(page.Word, reply.GetField("co"));
   }
@@ -212,17 +208,14 @@ void TwoPartListPage(TISAPIReply& reply, const TListPage& page) {
       reply.Add(HeadingFirst(page.FirstHeading));
       reply.Add(HeadingFurther(page.SecondHeading));
       reply.Add(kLastHeading);
-      const int n = ReadCount(key.Reg, page.Word);
-      for (int i = 1; i <= n; ++i) {
-        const std::string entry = key.Reg.ReadString(reg::EntryName(page.Word, i));
-        std::string first, second;
-        SplitFirstComma(entry, first, second);
+      for (const std::string& entry : listentry::ReadList(key.Reg, page.Word)) {
+        const listentry::TPair pair = listentry::ParsePair(entry);
         reply.Add(kRowStart);
         reply.Add(kCellFont);
-        reply.Add(HtmlText(first));
+        reply.Add(HtmlText(pair.First));
         reply.Add(kCellSeparator);
         reply.Add(kCellFont);
-        reply.AddLine(HtmlText(second.substr(0, kSecondPartShown)));
+        reply.AddLine(HtmlText(pair.Second.substr(0, kSecondPartShown)));
         reply.Add(kCellSeparator);
         reply.Add(kCellFont);
         reply.AddLink(DeleteLink(adminKey, page.Action, entry), "Smaž");
@@ -550,7 +543,9 @@ void AliasListPage(TISAPIReply& reply) {
     std::string cim = reply.GetField("cim");
     if (!co.empty() && co.back() != '/') co += '/';
     cim = WithTrailingBackslash(cim);
-    AddEntry(reg::kAlias, reply.GetField("svr") + "," + co + "," + cim);
+    std::string entry;
+    const bool formed = listentry::FormatAlias({reply.GetField("svr"), co, cim}, entry);
+    AddEntry(reply, reg::kAlias, formed, entry);
   } else if (change == TListChange::Delete) {
     DeleteEntries(reg::kAlias, reply.GetField("co"));
   }
@@ -564,21 +559,17 @@ void AliasListPage(TISAPIReply& reply) {
       reply.Add(HeadingFurther("Co"));
       reply.Add(HeadingFurther("Čím zastoupit"));
       reply.Add(kLastHeading);
-      const int n = ReadCount(key.Reg, reg::kAlias);
-      for (int i = 1; i <= n; ++i) {
-        const std::string entry = key.Reg.ReadString(reg::EntryName(reg::kAlias, i));
-        std::string server, rest, prefix, directory;
-        SplitFirstComma(entry, server, rest);
-        SplitFirstComma(rest, prefix, directory);
+      for (const std::string& entry : listentry::ReadList(key.Reg, reg::kAlias)) {
+        const listentry::TAlias alias = listentry::ParseAlias(entry);
         reply.Add(kRowStart);
         reply.Add(kCellFont);
-        reply.Add(HtmlText(server));
+        reply.Add(HtmlText(alias.Server));
         reply.Add(kCellSeparator);
         reply.Add(kCellFont);
-        reply.AddLine(HtmlText(prefix));
+        reply.AddLine(HtmlText(alias.Prefix));
         reply.Add(kCellSeparator);
         reply.Add(kCellFont);
-        reply.AddLine(HtmlText(directory));
+        reply.AddLine(HtmlText(alias.Directory));
         reply.Add(kCellSeparator);
         reply.Add(kCellFont);
         reply.AddLink(DeleteLink(adminKey, "zastupci", entry), "Smaž");
@@ -601,11 +592,10 @@ void AliasListPage(TISAPIReply& reply) {
   {
     TConfigKey key;
     if (key.Open) {
-      const int n = ReadCount(key.Reg, reg::kVirt);
-      for (int i = 1; i <= n; ++i) {
-        std::string name, type;
-        SplitFirstComma(key.Reg.ReadString(reg::EntryName(reg::kVirt, i)), name, type);
-        const std::string option = name + " (" + type.substr(0, kSecondPartShown) + ")";
+      for (const std::string& entry : listentry::ReadList(key.Reg, reg::kVirt)) {
+        const listentry::TPair server = listentry::ParsePair(entry);
+        const std::string option =
+            listentry::AliasServer(server.First, server.Second.substr(0, kSecondPartShown));
         reply.AddLine("<OPTION value=\"" + HtmlAttribute(option) + "\">" + HtmlText(option));
       }
     }

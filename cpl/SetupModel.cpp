@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "common/ListEntry.h"
 #include "common/NTRegistry.h"
 #include "common/RegNames.h"
 #include "platform/Paths.h"
@@ -11,59 +12,54 @@ namespace {
 
 constexpr const char* kContentType = "Content Type";
 
-// Splits an entry at its first ",". Without a comma the part before it is
-// empty and the whole text is the rest, as the server parses entries.
-void SplitFirst(const std::string& text, std::string& head, std::string& rest) {
-  std::size_t comma = text.find(',');
-  if (comma == std::string::npos) {
-    head.clear();
-    rest = text;
-  } else {
-    head = text.substr(0, comma);
-    rest = text.substr(comma + 1);
-  }
-}
-
 enum class TEntryShape { Pair, LimitedPair, Alias };
 
 TListItem ParseEntry(const std::string& text, TEntryShape shape, int image) {
   TListItem item;
   item.ImageIndex = image;
-  std::string rest;
-  SplitFirst(text, item.Caption, rest);
-  switch (shape) {
-    case TEntryShape::LimitedPair:
-      item.SubItems.push_back(rest.substr(0, TSetupModel::kMimeTypeChars));
-      break;
-    case TEntryShape::Pair:
-      item.SubItems.push_back(rest);
-      break;
-    case TEntryShape::Alias: {
-      std::string prefix, directory;
-      SplitFirst(rest, prefix, directory);
-      item.SubItems.push_back(prefix);
-      item.SubItems.push_back(directory);
-      break;
-    }
+  if (shape == TEntryShape::Alias) {
+    listentry::TAlias alias = listentry::ParseAlias(text);
+    item.Caption = std::move(alias.Server);
+    item.SubItems = {std::move(alias.Prefix), std::move(alias.Directory)};
+    return item;
   }
+  listentry::TPair pair = listentry::ParsePair(text);
+  item.Caption = std::move(pair.First);
+  if (shape == TEntryShape::LimitedPair) pair.Second = pair.Second.substr(0, TSetupModel::kMimeTypeChars);
+  item.SubItems = {std::move(pair.Second)};
   return item;
 }
 
 void LoadList(TNTRegistry& registry, const char* word, TEntryShape shape, int image,
               TItemList& list) {
-  int32_t count = registry.ReadInteger(reg::CountName(word));
-  // A count below 1 reads nothing, as in the server; a negative count taken
-  // as 16 bits would otherwise turn into 65535 empty rows written back on OK.
-  count = std::clamp<int32_t>(count, 0, TSetupModel::kMaxEntries);
-  for (int32_t n = 1; n <= count; ++n)
-    list.push_back(ParseEntry(registry.ReadString(reg::EntryName(word, n)), shape, image));
+  // Rows read before a failed read stay in the list.
+  listentry::ForEachEntry(registry, word, [&](const std::string& text) {
+    list.push_back(ParseEntry(text, shape, image));
+  });
 }
 
 void SaveList(TNTRegistry& registry, const char* word, const TItemList& list) {
-  registry.WriteInteger(reg::CountName(word), static_cast<int32_t>(list.size()));
-  for (std::size_t i = 0; i < list.size(); ++i)
-    registry.WriteString(reg::EntryName(word, static_cast<int>(i) + 1),
-                         TSetupModel::EntryText(list[i]));
+  std::vector<std::string> entries;
+  entries.reserve(list.size());
+  for (const TListItem& item : list) entries.push_back(TSetupModel::EntryText(item));
+  listentry::WriteList(registry, word, entries);
+}
+
+// Joins a row by the grammar of its list: three parts for an alias, two
+// for the others. False when it would not read back as the same parts.
+bool FormatItem(const TListItem& item, std::string& text) {
+  if (item.SubItems.size() == 2)
+    return listentry::FormatAlias({item.Caption, item.SubItems[0], item.SubItems[1]}, text);
+  return listentry::FormatPair({item.Caption, item.SubItems.empty() ? "" : item.SubItems[0]}, text);
+}
+
+// Appends a row when the list has room and the row can be stored whole.
+TSetupModel::TEditResult Append(TItemList& list, TListItem item) {
+  std::string text;
+  if (static_cast<int32_t>(list.size()) >= TSetupModel::kMaxEntries || !FormatItem(item, text))
+    return TSetupModel::TEditResult::Refused;
+  list.push_back(std::move(item));
+  return TSetupModel::TEditResult::Done;
 }
 
 TSetupModel::TEditResult DeleteAt(TItemList& list, int index) {
@@ -138,8 +134,8 @@ TSetupModel::TSaveResult TSetupModel::Save(std::string& error) const {
   return result;
 }
 
-void TSetupModel::AddMime(const std::string& ext, const std::string& type) {
-  MimeList.push_back({ext, {type}, kImageMime});
+TSetupModel::TEditResult TSetupModel::AddMime(const std::string& ext, const std::string& type) {
+  return Append(MimeList, {ext, {type}, kImageMime});
 }
 
 TSetupModel::TEditResult TSetupModel::AddVirtual(const std::string& name, int kindIndex) {
@@ -148,24 +144,21 @@ TSetupModel::TEditResult TSetupModel::AddVirtual(const std::string& name, int ki
     if (SameText(item.Caption, name) && !item.SubItems.empty() && item.SubItems[0] == kind)
       return TEditResult::Duplicate;
   }
-  VirtualList.push_back({name, {kind}, -1});
-  return TEditResult::Done;
+  return Append(VirtualList, {name, {kind}, -1});
 }
 
 TSetupModel::TEditResult TSetupModel::AddAlias(const std::string& server, std::string& prefix,
                                                std::string& directory) {
   if (server.empty() || prefix.empty() || directory.empty()) return TEditResult::Ignored;
   NormaliseAlias(prefix, directory);
-  AliasList.push_back({server, {prefix, directory}, kImageAlias});
-  return TEditResult::Done;
+  return Append(AliasList, {server, {prefix, directory}, kImageAlias});
 }
 
 TSetupModel::TEditResult TSetupModel::AddApp(const std::string& ext, const std::string& appText) {
   for (const TListItem& item : AppList) {
     if (SameText(item.Caption, ext)) return TEditResult::Duplicate;
   }
-  AppList.push_back({ext, {AppFileName(appText)}, kImageApp});
-  return TEditResult::Done;
+  return Append(AppList, {ext, {AppFileName(appText)}, kImageApp});
 }
 
 TSetupModel::TEditResult TSetupModel::DeleteMime(int index) { return DeleteAt(MimeList, index); }
@@ -182,7 +175,8 @@ TSetupModel::TEditResult TSetupModel::DeleteVirtual(int index) {
 std::vector<std::string> TSetupModel::ServerChoices() const {
   std::vector<std::string> choices;
   for (const TListItem& item : VirtualList)
-    choices.push_back(item.Caption + " (" + (item.SubItems.empty() ? "" : item.SubItems[0]) + ")");
+    choices.push_back(
+        listentry::AliasServer(item.Caption, item.SubItems.empty() ? "" : item.SubItems[0]));
   return choices;
 }
 
@@ -211,10 +205,7 @@ int TSetupModel::ImportMime() {
       const std::string ext = name.substr(1);
       bool listed = std::any_of(MimeList.begin(), MimeList.end(),
                                 [&](const TListItem& item) { return SameText(item.Caption, ext); });
-      if (!listed) {
-        AddMime(ext, type);
-        ++added;
-      }
+      if (!listed && AddMime(ext, type) == TEditResult::Done) ++added;
     }
   } catch (const std::exception&) {
     // The import ends silently; what it added so far stays.
@@ -267,8 +258,8 @@ std::string TSetupModel::AppFileName(const std::string& text) {
 }
 
 std::string TSetupModel::EntryText(const TListItem& item) {
-  std::string text = item.Caption;
-  for (const std::string& sub : item.SubItems) text += "," + sub;
+  std::string text;
+  FormatItem(item, text);
   return text;
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/ListEntry.h"
+
 // One row of a list view: the caption and its sub-items.
 struct TListItem {
   std::string Caption;
@@ -23,9 +25,9 @@ class TSetupModel {
   static constexpr int32_t kPortMin = 1;
   static constexpr int32_t kPortMax = 10000;
   // The server reads at most this many characters of a content type.
-  static constexpr std::size_t kMimeTypeChars = 100;
-  // The loops count entries in 16 bits.
-  static constexpr int32_t kMaxEntries = 65535;
+  static constexpr std::size_t kMimeTypeChars = listentry::kContentTypeChars;
+  // Counts are kept in 16 bits: a list takes no more rows.
+  static constexpr int32_t kMaxEntries = listentry::kMaxListEntries;
 
   // Icons of ImageList1.
   static constexpr int kImageStandardServer = 0;
@@ -34,8 +36,8 @@ class TSetupModel {
   static constexpr int kImageMime = 3;
 
   // Server kinds, by the item of the radio group SvrType.
-  static constexpr const char* kKindHttp = "HTTP";
-  static constexpr const char* kKindHttps = "HTTPS";
+  static constexpr const char* kKindHttp = listentry::kKindHttp;
+  static constexpr const char* kKindHttps = listentry::kKindHttps;
   static constexpr const char* kStandardServer = "*";
 
   enum class TSaveResult { Saved, KeyNotOpened, WriteFailed };
@@ -53,8 +55,10 @@ class TSetupModel {
   // before it stays written.
   TSaveResult Save(std::string& error) const;
 
-  // The list editors.
-  void AddMime(const std::string& ext, const std::string& type);
+  // The list editors. An add is Refused when the list is full or when a
+  // field other than the last holds a comma, which would split the entry
+  // elsewhere when it is read again.
+  TEditResult AddMime(const std::string& ext, const std::string& type);
   TEditResult AddVirtual(const std::string& name, int kindIndex);
   // Normalises prefix and directory in place (the dialog shows them back);
   // Ignored when no server is chosen or an input is empty.
@@ -82,6 +86,7 @@ class TSetupModel {
   // line (parameters dropped).
   static std::string AppFileName(const std::string& text);
   // The registry entry of a row: caption and sub-items joined by ",".
+  // Rows are checked as they are added, and loaded rows always join back.
   static std::string EntryText(const TListItem& item);
   // Case-insensitive comparison as the system does it (ASCII letters only).
   static bool SameText(const std::string& a, const std::string& b);

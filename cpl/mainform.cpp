@@ -34,6 +34,12 @@
 
 namespace {
 
+// Shown when a list refuses a row: a comma would split the entry elsewhere
+// when it is read again, or the list already holds as many rows as its
+// count can say.
+constexpr const char* kRefusedEntry =
+    "Záznam nelze přidat: čárka smí být jen v poslední části a seznam může mít nejvýše 65535 položek";
+
 constexpr int kClientWidth = 490;
 constexpr int kClientHeight = 347;
 constexpr int kPanelHeight = 44;
@@ -489,37 +495,46 @@ void TCPLSetupForm::Button2Click() {
 
 void TCPLSetupForm::Button1Click() { reject(); }
 
+bool TCPLSetupForm::Added(TSetupModel::TEditResult result) {
+  switch (result) {
+    case TSetupModel::TEditResult::Done:
+      return true;
+    case TSetupModel::TEditResult::Duplicate:
+      ErrorBox(T("Nelze mít duplicitní záznamy"));
+      return false;
+    case TSetupModel::TEditResult::Refused:
+      ErrorBox(T(kRefusedEntry));
+      return false;
+    case TSetupModel::TEditResult::Ignored:
+      return false;
+  }
+  return false;
+}
+
 void TCPLSetupForm::SpeedButton1Click() {
-  Setup.AddMime(QStringToCp1250(Ext->text()), QStringToCp1250(MimeType->text()));
-  ShowList(MimeList, Setup.MimeList);
+  if (Added(Setup.AddMime(QStringToCp1250(Ext->text()), QStringToCp1250(MimeType->text()))))
+    ShowList(MimeList, Setup.MimeList);
 }
 
 void TCPLSetupForm::SpeedButton3Click() {
   const int kind = SvrTypeHttps->isChecked() ? 1 : 0;
-  if (Setup.AddVirtual(QStringToCp1250(SvrName->text()), kind) == TSetupModel::TEditResult::Duplicate) {
-    ErrorBox(T("Nelze mít duplicitní záznamy"));
-    return;
-  }
-  ShowList(VirtualList, Setup.VirtualList);
+  if (Added(Setup.AddVirtual(QStringToCp1250(SvrName->text()), kind)))
+    ShowList(VirtualList, Setup.VirtualList);
 }
 
 void TCPLSetupForm::SpeedButton2Click() {
   const std::string server = Servers->currentIndex() < 0 ? std::string() : QStringToCp1250(Servers->currentText());
   std::string prefix = QStringToCp1250(Alias->text());
   std::string directory = QStringToCp1250(WitchDir->text());
-  if (Setup.AddAlias(server, prefix, directory) != TSetupModel::TEditResult::Done) return;
+  if (!Added(Setup.AddAlias(server, prefix, directory))) return;
   Alias->setText(T(prefix));
   WitchDir->setText(T(directory));
   ShowList(AliasList, Setup.AliasList);
 }
 
 void TCPLSetupForm::AddBtnIClick() {
-  if (Setup.AddApp(QStringToCp1250(ExtI->text()), QStringToCp1250(AppI->text())) ==
-      TSetupModel::TEditResult::Duplicate) {
-    ErrorBox(T("Nelze mít duplicitní záznamy"));
-    return;
-  }
-  ShowList(AppList, Setup.AppList);
+  if (Added(Setup.AddApp(QStringToCp1250(ExtI->text()), QStringToCp1250(AppI->text()))))
+    ShowList(AppList, Setup.AppList);
 }
 
 void TCPLSetupForm::Smapoloku1Click() {

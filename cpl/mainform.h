@@ -134,6 +134,8 @@ class TCPLSetupForm : public QDialog {
   void ShowValues();
   void ShowList(QTreeWidget* view, const TItemList& list);
   void ErrorBox(const QString& text);
+  // Shows why an add was refused; true when the row was added.
+  bool Added(TSetupModel::TEditResult result);
   void VirtualNameEdited(int row, const QString& text);
 
   TSetupModel Setup;

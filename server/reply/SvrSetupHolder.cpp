@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/ListEntry.h"
 #include "common/NTRegistry.h"
 #include "common/RegNames.h"
 #include "common/ShortString.h"
@@ -14,22 +15,7 @@
 namespace {
 
 constexpr std::size_t kExtensionMax = 10;     // extension field, and "." + extension
-constexpr std::size_t kContentTypeMax = 100;  // content type of a MIME entry
-constexpr std::size_t kAliasKindCut = 10;     // what goes from " (" on in an alias server
 constexpr std::size_t kAppLimit = 256;        // interpreter entries are counted in 8 bits
-
-// Splits at the first ",": without a comma the first part is empty and the
-// rest is the whole text.
-void SplitFirst(const std::string& text, std::string& first, std::string& rest) {
-  std::size_t comma = text.find(',');
-  if (comma == std::string::npos) {
-    first.clear();
-    rest = text;
-  } else {
-    first = text.substr(0, comma);
-    rest = text.substr(comma + 1);
-  }
-}
 
 struct TAliasEntry {
   std::string Server;  // upper-cased, kind removed
@@ -38,24 +24,18 @@ struct TAliasEntry {
   std::string Directory;
 };
 
-TAliasEntry ParseAlias(const std::string& entry) {
-  TAliasEntry alias;
-  std::string rest;
-  SplitFirst(entry, alias.Server, rest);
-  alias.Server = UpperCase(alias.Server);
-  alias.IsTLS = alias.Server.find("(HTTPS)") != std::string::npos;
-  std::size_t kind = alias.Server.find(" (");
-  if (kind != std::string::npos) alias.Server.erase(kind, kAliasKindCut);
-  SplitFirst(rest, alias.Prefix, alias.Directory);
-  return alias;
+TAliasEntry ParseAlias(const std::string& text) {
+  const listentry::TAlias fields = listentry::ParseAlias(text);
+  const listentry::TAliasServer server = listentry::ParseAliasServer(fields.Server);
+  return {server.Name, server.IsTLS, fields.Prefix, fields.Directory};
 }
 
 // "." and the extension of a MIME or interpreter entry, as the look-ups
 // compare it; the rest of the entry goes to `value`.
-std::string EntryKey(const std::string& entry, std::string& value) {
-  std::string extension;
-  SplitFirst(entry, extension, value);
-  return ("." + extension.substr(0, kExtensionMax)).substr(0, kExtensionMax);
+std::string EntryKey(const std::string& text, std::string& value) {
+  listentry::TPair pair = listentry::ParsePair(text);
+  value = std::move(pair.Second);
+  return ("." + pair.First.substr(0, kExtensionMax)).substr(0, kExtensionMax);
 }
 
 bool StartsWithText(const std::string& text, const std::string& prefix) {
@@ -76,18 +56,17 @@ void ReplaceAll(std::string& text, char from, char to) {
 std::string FindVirtualServer(const std::vector<std::string>& virtTable, const std::string& host,
                               bool isTLS) {
   std::string upperHost = UpperCase(host);
-  for (const std::string& entry : virtTable) {
-    std::string name, kind;
-    SplitFirst(entry, name, kind);
-    bool entryTLS = UpperCase(entry).find(",HTTPS") != std::string::npos;
-    if (UpperCase(name) == upperHost && entryTLS == isTLS) return host;
+  for (const std::string& text : virtTable) {
+    if (UpperCase(listentry::ParsePair(text).First) == upperHost &&
+        listentry::VirtualIsTLS(text) == isTLS)
+      return host;
   }
   return "*";
 }
 
-void ReadList(TNTRegistry& registry, const char* word, std::vector<std::string>& table) {
-  int32_t count = registry.ReadInteger(reg::CountName(word));
-  for (int32_t n = 1; n <= count; ++n) table.push_back(registry.ReadString(reg::EntryName(word, n)));
+// A failed read keeps the entries read before it in the table.
+void ReadTable(TNTRegistry& registry, const char* word, std::vector<std::string>& table) {
+  listentry::ForEachEntry(registry, word, [&table](const std::string& text) { table.push_back(text); });
 }
 
 // Records of libraries that some holder still has. A holder built while an
@@ -166,10 +145,10 @@ void TSvrSetupHolder::LoadSettings() {
   registry.SetRootKey(HKEY_LOCAL_MACHINE);
   if (registry.OpenKey(reg::kServerKey, false)) {
     try {
-      ReadList(registry, reg::kMime, MimeTable);
-      ReadList(registry, reg::kAlias, AliasTable);
-      ReadList(registry, reg::kApp, AppTable);
-      ReadList(registry, reg::kVirt, VirtTable);
+      ReadTable(registry, reg::kMime, MimeTable);
+      ReadTable(registry, reg::kAlias, AliasTable);
+      ReadTable(registry, reg::kApp, AppTable);
+      ReadTable(registry, reg::kVirt, VirtTable);
       defaultHTML = registry.ReadString(reg::kDefaultHTML);
       Port = registry.ReadInteger(reg::kPort);
       ProtFile = registry.ReadString(reg::kProtFile);
@@ -248,7 +227,7 @@ void TSvrSetupHolder::LoadModules() {
       RememberLiveModule(record);
     } catch (...) {
       // Documents of this extension are then refused by the connection thread.
-      entry = key.substr(1) + ",tovk/send";
+      listentry::FormatPair({key.substr(1), "tovk/send"}, entry);
     }
   }
 }
@@ -283,7 +262,7 @@ std::string TSvrSetupHolder::FindMimeType(const std::string& path) const {
   for (const std::string& entry : MimeTable) {
     std::string contentType;
     std::string key = EntryKey(entry, contentType);
-    if (EndsWithText(path, key)) return contentType.substr(0, kContentTypeMax);
+    if (EndsWithText(path, key)) return contentType.substr(0, listentry::kContentTypeChars);
   }
   return "text/html";
 }
@@ -349,11 +328,9 @@ PFN_HTTPEXTENSIONPROC TSvrSetupHolder::FindModuleProc(const std::string& library
 
 TVirtualServerNode* TSvrSetupHolder::VirtualServerChain() const {
   TVirtualServerNode* chain = nullptr;
-  for (const std::string& entry : VirtTable) {
-    std::string name, kind;
-    SplitFirst(entry, name, kind);
+  for (const std::string& text : VirtTable) {
     auto* node = new TVirtualServerNode;
-    ToShortString(UpperCase(name), node->Name);
+    ToShortString(UpperCase(listentry::ParsePair(text).First), node->Name);
     node->Next = chain;
     chain = node;
   }

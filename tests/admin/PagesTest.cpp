@@ -350,6 +350,21 @@ TEST_F(AdminPages, CountsAreSixteenBitAndAMissingCountFails) {
   EXPECT_FALSE(HasValue("Virt 1"));
 }
 
+TEST_F(AdminPages, AddsThatWouldNotReadBackOrOverflowTheCountAreRefused) {
+  SetList(reg::kVirt, {"*,HTTP"});
+  const TResult comma = Submit("action=virtual&subaction=add", "name=evil%2CHTTPS&typ=HTTP");
+  ExpectPage(comma);
+  EXPECT_TRUE(Has(comma.Page, "nic nebylo přidáno"));
+  ExpectPage(Submit("action=zastupci&subaction=add", "co=%2Fa%2Cb&svr=*+%28HTTP%29&cim=c%3A%5Cx"));
+  EXPECT_EQ(GetInt("Virt num"), 1);
+  EXPECT_EQ(GetInt("Alias num"), 0);
+
+  SetInt("MIME num", 65535);
+  ExpectPage(Submit("action=mime&subaction=add", "ext=htm&typ=text%2Fhtml"));
+  EXPECT_EQ(GetInt("MIME num"), 65535) << "a full list keeps its count instead of wrapping to 0";
+  EXPECT_FALSE(HasValue("MIME 65536"));
+}
+
 class AdminBrowse : public AdminPages {
  protected:
   void SetUp() override {

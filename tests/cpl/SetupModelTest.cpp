@@ -131,15 +131,6 @@ TEST_F(SetupModelTest, PortIsClampedIntoTheFieldsRange) {
   EXPECT_EQ(TSetupModel::PortFromText("99999999999999999999"), 10000);
 }
 
-TEST_F(SetupModelTest, ACountBelowOneReadsNoEntries) {
-  PutCompleteKey();
-  PutList(reg::kMime, {"a,b"});
-  PutInteger("MIME num", -1);
-  TSetupModel model;
-  ASSERT_EQ(model.Load(), "");
-  EXPECT_TRUE(model.MimeList.empty());
-}
-
 TEST_F(SetupModelTest, AFailedIntegerReadStopsLoadingWithTheWrappersText) {
   PutString(reg::kDefaultHTML, "default.htm");
   PutInteger(reg::kPort, 81);
@@ -223,6 +214,24 @@ TEST(SetupModelEditors, TheStandardServerCannotBeDeleted) {
   EXPECT_EQ(model.DeleteVirtual(2), TSetupModel::TEditResult::Ignored);
   EXPECT_EQ(model.DeleteVirtual(1), TSetupModel::TEditResult::Done);
   EXPECT_EQ(Captions(model.VirtualList), std::vector<std::string>{"*"});
+}
+
+// Rows that would read back as other rows, and rows past what a count can
+// say, are refused; the list stays as it was.
+TEST(SetupModelEditors, RowsThatWouldNotReadBackAreRefused) {
+  TSetupModel model;
+  EXPECT_EQ(model.AddMime("a,b", "text/x"), TSetupModel::TEditResult::Refused);
+  EXPECT_EQ(model.AddVirtual("evil,HTTPS", 0), TSetupModel::TEditResult::Refused);
+  EXPECT_EQ(model.AddApp("p,l", "c:\\perl.exe"), TSetupModel::TEditResult::Refused);
+  std::string prefix = "/a,b", directory = "c:\\x,y";
+  EXPECT_EQ(model.AddAlias("* (HTTP)", prefix, directory), TSetupModel::TEditResult::Refused);
+  EXPECT_TRUE(model.MimeList.empty() && model.AppList.empty() && model.AliasList.empty());
+  EXPECT_EQ(model.VirtualList.size(), 1u);
+  EXPECT_EQ(model.AddMime("x", "a,b"), TSetupModel::TEditResult::Done) << "the last part may hold commas";
+
+  model.MimeList.assign(TSetupModel::kMaxEntries, TListItem{"e", {"t"}, TSetupModel::kImageMime});
+  EXPECT_EQ(model.AddMime("f", "t"), TSetupModel::TEditResult::Refused);
+  EXPECT_EQ(model.MimeList.size(), static_cast<std::size_t>(TSetupModel::kMaxEntries));
 }
 
 TEST(SetupModelEditors, AliasesAreNormalised) {

@@ -76,15 +76,6 @@ TEST(SettingsLoad, RegistryErrorKeepsWhatWasReadAndStops) {
   EXPECT_EQ(holder.ErrorPageNames[0], "marker") << "the error page scan must not run";
 }
 
-TEST(SettingsLoad, CountBelowOneReadsNothing) {
-  auto config = FullConfig();
-  config["MIME num"] = -3;
-  WriteConfig(config);
-  TSvrSetupHolder holder;
-  holder.LoadSettings();
-  EXPECT_TRUE(holder.MimeTable.empty());
-}
-
 TEST(MapUrlToPath, PrefixIgnoresPathBoundaries) {
   TSvrSetupHolder holder;
   holder.AliasTable = {"* (HTTP),/docs,c:\\docs"};
