@@ -1,7 +1,8 @@
 #pragma once
 // TSvrWin, the server's control centre (see MainWin.cpp). This header also
 // carries what other threads may ask of the window: they post, and the
-// window's own thread carries the change out.
+// window's own thread carries the change out. The request path reaches the
+// window only through TShellLink (ShellLink.h), which the window implements.
 
 #include <array>
 #include <cstdint>
@@ -10,9 +11,7 @@
 #include <string>
 
 #include "platform/EventLoop.h"
-
-// file version "/" internal name, from the version data built into the program.
-extern std::string ServerSoftware;
+#include "server/net/ShellLink.h"
 
 // From any thread: the window caption and tray hint (the listener sets both).
 void PostCaptionAndHint(const std::string& caption);
@@ -53,7 +52,7 @@ struct TVersionInfo {
   void LoadFromProgram();
 };
 
-class TSvrWin {
+class TSvrWin : public TShellLink {
  public:
   // Runs FormCreate. The loop must outlive the form.
   explicit TSvrWin(TEventLoop& application);
@@ -93,6 +92,8 @@ class TSvrWin {
   // Arms the restart timer unless a restart is pending already; true when
   // it armed it.
   bool ArmRestart(uint32_t intervalMs);
+  // TShellLink: posts ArmRestart to the window's thread.
+  void ArmRestartFromAnyThread(uint32_t delayMs) override;
   // FormCloseQuery, then FormClose, then the application ends. A second
   // call does nothing.
   void Close();

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/ResourceLimits.h"
+#include "server/net/ShellLink.h"
 #include "server/net/SvrSock.h"
 #include "server/reply/SvrSetupHolder.h"
 #include "tests/support/TestSupport.h"
@@ -81,6 +83,45 @@ TEST(Listeners, ListenerOnAPortInUseEndsOnItsOwn) {
   EXPECT_TRUE(WaitUntilStopped()) << "the failed listener clears the running flag";
   StopListeners();  // closes nothing: no listener is running
   holder.Close();
+}
+
+// The shell's side of the seam, without the window: the listener's report
+// and the restart command.
+TEST(ShellSeam, ListenersReportTheirHostAndRestartsReachOnlyARegisteredShell) {
+  std::mutex lock;
+  std::vector<std::string> hosts;
+  auto report = [&](const std::string& host) {
+    std::lock_guard<std::mutex> guard(lock);
+    hosts.push_back(host);
+  };
+  auto reported = [&] {
+    std::lock_guard<std::mutex> guard(lock);
+    return hosts.size();
+  };
+  const int port = tovktest::FreePort();
+  StartListeners(port, false, report);
+  for (int i = 0; i < 300 && reported() == 0; ++i) std::this_thread::sleep_for(10ms);
+  ASSERT_EQ(reported(), 1u);
+  TSvrSocket probe;
+  THostEntry entry;
+  EXPECT_EQ(hosts[0], probe.GetHostEntry(entry) ? entry.OfficialName : "");
+  // A listener kept by a restart reports again when it accepts again.
+  PauseListeners();
+  StartListeners(port, false, report);
+  EXPECT_EQ(reported(), 2u);
+  StopListeners();
+
+  struct TFakeShell : TShellLink {
+    std::vector<uint32_t> Delays;
+    void ArmRestartFromAnyThread(uint32_t delayMs) override { Delays.push_back(delayMs); }
+  } shell;
+  RequestRestart(true);  // no shell yet: nothing happens
+  RegisterShell(&shell);
+  RequestRestart(true);
+  RequestRestart(false);
+  UnregisterShell(&shell);
+  RequestRestart(true);
+  EXPECT_EQ(shell.Delays, (std::vector<uint32_t>{20000, 3000}));
 }
 
 // Lowers this process's soft descriptor limit for the life of the object.
