@@ -13,7 +13,8 @@
 #include "platform/EventLoop.h"
 #include "server/net/ShellLink.h"
 
-// From any thread: the window caption and tray hint (the listener sets both).
+// From any thread: the window caption and tray hint (the listeners report
+// through the callback that StartServer hands them).
 void PostCaptionAndHint(const std::string& caption);
 // From any thread: set the restart timer's interval and start it, unless a
 // restart is pending already.
