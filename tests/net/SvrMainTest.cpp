@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -88,27 +89,31 @@ TEST(Listeners, ListenerOnAPortInUseEndsOnItsOwn) {
 // The shell's side of the seam, without the window: the listener's report
 // and the restart command.
 TEST(ShellSeam, ListenersReportTheirHostAndRestartsReachOnlyARegisteredShell) {
-  std::mutex lock;
-  std::vector<std::string> hosts;
-  auto report = [&](const std::string& host) {
-    std::lock_guard<std::mutex> guard(lock);
-    hosts.push_back(host);
+  // Shared with the report, which the listener module keeps after the test.
+  struct TReports {
+    std::mutex Lock;
+    std::vector<std::string> Hosts;
   };
-  auto reported = [&] {
-    std::lock_guard<std::mutex> guard(lock);
-    return hosts.size();
+  auto reports = std::make_shared<TReports>();
+  auto report = [reports](const std::string& host) {
+    std::lock_guard<std::mutex> guard(reports->Lock);
+    reports->Hosts.push_back(host);
+  };
+  auto reported = [reports] {
+    std::lock_guard<std::mutex> guard(reports->Lock);
+    return reports->Hosts;
   };
   const int port = tovktest::FreePort();
   StartListeners(port, false, report);
-  for (int i = 0; i < 300 && reported() == 0; ++i) std::this_thread::sleep_for(10ms);
-  ASSERT_EQ(reported(), 1u);
+  for (int i = 0; i < 300 && reported().empty(); ++i) std::this_thread::sleep_for(10ms);
+  ASSERT_EQ(reported().size(), 1u);
   TSvrSocket probe;
   THostEntry entry;
-  EXPECT_EQ(hosts[0], probe.GetHostEntry(entry) ? entry.OfficialName : "");
+  EXPECT_EQ(reported()[0], probe.GetHostEntry(entry) ? entry.OfficialName : "");
   // A listener kept by a restart reports again when it accepts again.
   PauseListeners();
   StartListeners(port, false, report);
-  EXPECT_EQ(reported(), 2u);
+  EXPECT_EQ(reported().size(), 2u);
   StopListeners();
 
   struct TFakeShell : TShellLink {
