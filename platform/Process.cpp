@@ -62,7 +62,10 @@ std::string AbsoluteLinuxPath(const std::string& windowsPath) {
 }  // namespace
 
 uint32_t GetLastError() { return LastErrorCode; }
-void SetLastError(uint32_t code) { LastErrorCode = code; }
+void SetLastError(uint32_t code) {
+  LastErrorCode = code;
+  errno = static_cast<int>(code);
+}
 
 std::string SystemErrorText(uint32_t code) {
   char buffer[256];

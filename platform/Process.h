@@ -20,6 +20,8 @@ constexpr uint32_t ERROR_BROKEN_PIPE = 109;
 // A thread's last error, as SetLastError/GetLastError keep it: an errno
 // value for the calls of this module, or a Windows code set by a caller.
 uint32_t GetLastError();
+// Also puts the code into errno: a shared object (an extension) cannot
+// reach this program's GetLastError, and reads errno instead.
 void SetLastError(uint32_t code);
 // The system's text for an error code of GetLastError.
 std::string SystemErrorText(uint32_t code);

@@ -635,9 +635,9 @@ bool StartServiceCtrlDispatcher(const SERVICE_TABLE_ENTRY* table) {
   sigaddset(&controls, SIGTERM);
   sigaddset(&controls, SIGINT);
   all = controls;
-  sigaddset(&all, SIGHUP);
-  sigaddset(&all, SIGUSR1);
-  sigaddset(&all, SIGUSR2);
+  for (TMenuCommand command :
+       {TMenuCommand::Restart, TMenuCommand::SwitchOn, TMenuCommand::SwitchOff})
+    sigaddset(&all, MenuCommandSignal(command));
   pthread_sigmask(SIG_BLOCK, &all, nullptr);
   signal(SIGPIPE, SIG_IGN);
   int signalFd = signalfd(-1, &controls, SFD_CLOEXEC | SFD_NONBLOCK);
@@ -726,6 +726,20 @@ bool SetServiceStatusText(const std::string& text) {
   for (char& c : oneLine)
     if (c == '\n' || c == '\r') c = ' ';
   return SendNotify("STATUS=" + Cp1250ToUtf8(oneLine));
+}
+
+int ServiceLastError() { return errno; }
+
+int MenuCommandSignal(TMenuCommand command) {
+  switch (command) {
+    case TMenuCommand::Restart:
+      return SIGHUP;
+    case TMenuCommand::SwitchOn:
+      return SIGUSR1;
+    case TMenuCommand::SwitchOff:
+      return SIGUSR2;
+  }
+  return SIGHUP;  // not reached: every command is listed above
 }
 
 std::string SystemErrorMessage(int code, std::size_t bufferSize) {

@@ -97,6 +97,19 @@ bool SetServiceStatusText(const std::string& text);
 // The system's message for an error number (FormatMessage stand-in), cut to
 // fit a buffer of `bufferSize` bytes with its terminating NUL.
 std::string SystemErrorMessage(int code, std::size_t bufferSize = 512);
+// The calling thread's last error as the calls above leave it (errno): the
+// GetLastError of this module.
+int ServiceLastError();
+
+// The tray menu's commands as they reach a service without a desktop: each
+// is a signal, which StartServiceCtrlDispatcher blocks in the whole process
+// so that only the service's event loop reads it.
+enum class TMenuCommand {
+  Restart,    // as /iswd/reload arms it; also the unit's ExecReload=
+  SwitchOn,   // "Zapni server"
+  SwitchOff,  // "Vypni server"
+};
+int MenuCommandSignal(TMenuCommand command);
 
 // --- The unit ---------------------------------------------------------------
 

@@ -3,9 +3,9 @@
 #include "platform/Paths.h"
 #include "server/gateway/GatewayText.h"
 #include "server/net/MD5.h"
+#include "server/net/ShellLink.h"
 #include "server/reply/SvrSetupHolder.h"
 #include "server/shell/Loging.h"
-#include "server/shell/MainWin.h"
 
 namespace {
 

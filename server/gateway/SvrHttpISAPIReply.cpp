@@ -1,7 +1,6 @@
 #include "server/gateway/SvrHttpISAPIReply.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -10,9 +9,9 @@
 #include "server/gateway/GatewayText.h"
 #include "server/net/MD5.h"
 #include "server/net/Misc.h"
+#include "server/net/ShellLink.h"
 #include "server/reply/SvrSetupHolder.h"
 #include "server/shell/Loging.h"
-#include "server/shell/MainWin.h"
 #include "server/shell/MsgCat.h"
 
 namespace {
@@ -33,7 +32,6 @@ constexpr uint32_t ERROR_INVALID_INDEX = 1413;
 // cannot reach the server's own GetLastError, so errno carries it too.
 void FailWith(uint32_t code) {
   SetLastError(code);
-  errno = static_cast<int>(code);
 }
 
 std::string MissingProcText(const std::string& path) {

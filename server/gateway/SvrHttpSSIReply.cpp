@@ -10,10 +10,10 @@
 #include "server/gateway/GatewayText.h"
 #include "server/net/MD5.h"
 #include "server/net/Misc.h"
+#include "server/net/ShellLink.h"
 #include "server/reply/SvrHttpFileReply.h"
 #include "server/reply/SvrSetupHolder.h"
 #include "server/shell/Loging.h"
-#include "server/shell/MainWin.h"
 #include "server/shell/MsgCat.h"
 
 namespace {

@@ -1,8 +1,5 @@
 #include "server/net/SvrMain.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <array>
 #include <condition_variable>
 #include <memory>
@@ -13,12 +10,12 @@
 #include <vector>
 
 #include "platform/ResourceLimits.h"
+#include "platform/SocketHandle.h"
 #include "server/net/Misc.h"
 #include "server/net/SvrHttp.h"
 #include "server/net/SvrRefuse.h"
 #include "server/net/SvrSock.h"
 #include "server/shell/Loging.h"
-#include "server/shell/MainWin.h"
 #include "server/shell/MsgCat.h"
 
 std::atomic<uint32_t> AcceptedConnections{0};
@@ -83,6 +80,9 @@ std::mutex ListenerLock;
 std::condition_variable ListenerChanged;
 std::array<TServerThread*, 2> Slots{};
 std::vector<TServerThread*> LiveListeners;
+// Told by each listener that starts listening or accepting again; set by
+// StartListeners, under the lock.
+TListeningReport OnListening;
 
 class TServerThread {
  public:
@@ -140,7 +140,7 @@ void TServerThread::Start(int port, bool isTLS) {
 }
 
 void TServerThread::Announce() {
-  PostCaptionAndHint("Quillon Web Server - " + HostName);
+  if (OnListening) OnListening(HostName);
   LogError(GetMsg(IsTLS ? kMsgTlsListening : kMsgPlainListening) + HostName);
 }
 
@@ -170,7 +170,7 @@ void TServerThread::End() {
   // return, and would free the descriptor number for reuse while the
   // listener still holds it; shutdown makes accept fail at once, and the
   // listener then closes its own socket.
-  if (ListeningHandle != -1) ::shutdown(ListeningHandle, SHUT_RDWR);
+  if (ListeningHandle != -1) ShutdownSocket(ListeningHandle);
   ListenerChanged.notify_all();
 }
 
@@ -193,7 +193,7 @@ void TServerThread::Execute() {
   if (Mode != TMode::Parked && Mode != TMode::Released) Announce();
   // A stop that came before the handle was known could not wake the accept.
   if (open && (Mode == TMode::Stopping || Mode == TMode::Released))
-    ::shutdown(ListeningHandle, SHUT_RDWR);
+    ShutdownSocket(ListeningHandle);
   ConnectionNumber = 0;
 
   for (;;) {
@@ -204,7 +204,7 @@ void TServerThread::Execute() {
     // settings the restart loads.
     ListenerChanged.wait(lock, [this] { return Mode != TMode::Parked; });
     if (Mode != TMode::Accepting) {
-      if (handle >= 0) ::close(handle);
+      CloseSocketHandle(handle);
       break;
     }
     // Descriptor 0 is a valid connection on Linux (a service may run with
@@ -239,7 +239,7 @@ void TServerThread::Take(int handle) {
     // A TLS client would need a handshake before it could read the page,
     // which is just what a crowd must not cost: it is closed unanswered.
     if (IsTLS)
-      ::close(handle);
+      CloseSocketHandle(handle);
     else
       RefuseConnection(handle);
     return;
@@ -282,9 +282,10 @@ uint32_t NextConnectionNumber(uint32_t& counter) {
   return number;
 }
 
-void StartListeners(int port, bool tlsOn) {
+void StartListeners(int port, bool tlsOn, TListeningReport onListening) {
   std::unique_lock<std::mutex> lock(ListenerLock);
   if (ListenersRunning) return;
+  OnListening = std::move(onListening);
   // Set before the threads run, so that a listener failing at once leaves
   // the flag cleared as it should.
   ListenersRunning = true;

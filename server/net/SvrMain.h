@@ -5,13 +5,22 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <string>
 
 extern std::atomic<uint32_t> AcceptedConnections;  // since the process started
 extern std::atomic<uint16_t> ActiveConnections;    // live connection threads
 
+// How a listener tells whoever started it that it listens (or, kept by a
+// restart, accepts again): with the host name, empty when the host has no
+// entry. Called from the listener's thread or the starting one with the
+// listeners' lock held, so it must only hand the news on.
+using TListeningReport = std::function<void(const std::string& hostName)>;
+
 // Starts a listener for each port wanted. A listener that PauseListeners
 // kept on the same port accepts again instead, so its port never closes.
-void StartListeners(int port, bool tlsOn);
+// `onListening` replaces the report of earlier starts.
+void StartListeners(int port, bool tlsOn, TListeningReport onListening = {});
 // Closes every listening socket, kept ones included.
 void StopListeners();
 // For a restart: the listeners stop accepting and log as if they had ended,

@@ -3,9 +3,9 @@
 #include "platform/Paths.h"
 #include "server/gateway/GatewayChoice.h"
 #include "server/net/Misc.h"
+#include "server/net/ShellLink.h"
 #include "server/reply/SvrHttpFileReply.h"
 #include "server/reply/SvrSetupHolder.h"
-#include "server/shell/MainWin.h"
 #include "server/shell/MsgCat.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include "platform/Paths.h"
 #include "platform/TimeZone.h"
 #include "server/net/Misc.h"
+#include "server/net/ShellLink.h"
 #include "server/reply/SvrSetupHolder.h"
-#include "server/shell/MainWin.h"
 #include "server/shell/MsgCat.h"
 
 namespace {

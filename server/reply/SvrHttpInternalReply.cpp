@@ -4,19 +4,14 @@
 #include <vector>
 
 #include "server/net/Misc.h"
+#include "server/net/ShellLink.h"
 #include "server/net/SvrMain.h"
 #include "server/reply/SvrSetupHolder.h"
 #include "server/reply/resources/BuiltinResources.h"
 #include "server/shell/Loging.h"
-#include "server/shell/MainWin.h"
 #include "server/shell/MsgCat.h"
 
 namespace {
-
-// How long the restart waits after the command: with keep-alive a browser
-// may still hold connections open, which the restart should let finish.
-constexpr uint32_t kRestartDelayKeepAliveMs = 20000;
-constexpr uint32_t kRestartDelayMs = 3000;
 
 // The host name that no virtual server answers to, so that the mapping is
 // the default server's for the scheme of the request.
@@ -80,7 +75,7 @@ THTTPInternalReply::THTTPInternalReply(TRequestHeader& header, bool isTLS,
   if (name == "RELOAD") {
     Page.Write(GetMsg(22));
     LogError(GetMsg(23));
-    PostArmRestartTimer(Settings().KeepAlive ? kRestartDelayKeepAliveMs : kRestartDelayMs);
+    RequestRestart(Settings().KeepAlive);
   } else if (name == "INFO") {
     Page.Write(StatusPage());
   } else {

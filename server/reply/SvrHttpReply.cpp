@@ -12,8 +12,8 @@
 #include "platform/TimeZone.h"
 #include "server/net/MD5.h"
 #include "server/net/Misc.h"
+#include "server/net/ShellLink.h"
 #include "server/shell/Loging.h"
-#include "server/shell/MainWin.h"
 #include "server/shell/MsgCat.h"
 
 namespace {

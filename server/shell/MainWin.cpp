@@ -1,6 +1,5 @@
 #include "server/shell/MainWin.h"
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -20,18 +19,17 @@
 #error "the build defines TOVK_FILE_VERSION and TOVK_INTERNAL_NAME for this unit"
 #endif
 
-std::string ServerSoftware;
-
 namespace {
 
 constexpr uint32_t kObnovovaniMs = 5000;
 constexpr uint32_t kAutoStartMs = 1000;  // the toolkit's default interval
 constexpr uint32_t kHideLogWinMs = 3000;
-constexpr uint32_t kRestartMs = 3000;
-constexpr uint32_t kRestartKeepAliveMs = 20000;  // lets keep-alive connections drain
 constexpr auto kStopSettleTime = std::chrono::milliseconds(100);
 
 const char* const kMakersNotice = "© Kestrane, Quillon Web Server";
+// What the caption and the tray hint say once a listener listens, before
+// its host name.
+const char* const kListeningCaption = "Quillon Web Server - ";
 
 // The one window of the process, for the threads that post to it.
 std::mutex WindowLock;
@@ -54,7 +52,7 @@ void PostToWindow(std::function<void(TSvrWin&)> change) {
 
 uint32_t RestartInterval() {
   auto settings = CurrentSettings();
-  return settings && settings->KeepAlive ? kRestartKeepAliveMs : kRestartMs;
+  return RestartDelay(settings && settings->KeepAlive);
 }
 
 }  // namespace
@@ -81,7 +79,7 @@ TSvrWin::TSvrWin(TEventLoop& application)
     : Obnovovani(application, kObnovovaniMs, false),
       AutoStart(application, kAutoStartMs, false),
       HideLogWin(application, kHideLogWinMs, true),
-      RestartTimer(application, kRestartMs, false),
+      RestartTimer(application, kRestartDelayMs, false),
       Application(application) {
   Bar.Panels[0] = {50, true, "0"};
   Bar.Panels[1] = {300, false, kMakersNotice};
@@ -100,22 +98,26 @@ TSvrWin::TSvrWin(TEventLoop& application)
   Application.OnIdle = [this] { PublishStatus(); };
 
   // The menu commands arrive as signals.
-  Application.OnSignal(SIGHUP, [this] {
+  Application.OnSignal(MenuCommandSignal(TMenuCommand::Restart), [this] {
     LogError(GetMsg(23));
     ArmRestart(RestartInterval());
   });
-  Application.OnSignal(SIGUSR1, [this] { Zapniserver1.Click(); });
-  Application.OnSignal(SIGUSR2, [this] { Vypniserver1.Click(); });
+  Application.OnSignal(MenuCommandSignal(TMenuCommand::SwitchOn),
+                       [this] { Zapniserver1.Click(); });
+  Application.OnSignal(MenuCommandSignal(TMenuCommand::SwitchOff),
+                       [this] { Vypniserver1.Click(); });
   {
     std::lock_guard<std::mutex> guard(WindowLock);
     Window = this;
     WindowLoop = &application;
   }
+  RegisterShell(this);
   FormCreate();
   PublishStatus();
 }
 
 TSvrWin::~TSvrWin() {
+  UnregisterShell(this);
   std::lock_guard<std::mutex> guard(WindowLock);
   if (Window == this) {
     Window = nullptr;
@@ -182,7 +184,10 @@ void TSvrWin::StartServer() {
   SetStatusText(GetMsg(6));
   Running = true;
   auto settings = CurrentSettings();
-  StartListeners(settings ? settings->Port : 80, settings && settings->SSLon);
+  StartListeners(settings ? settings->Port : 80, settings && settings->SSLon,
+                 [](const std::string& hostName) {
+                   PostCaptionAndHint(kListeningCaption + hostName);
+                 });
   TrayIcon.Hint = "Quillon web server";
   Vypniserver1.Enabled = true;
   Zapniserver1.Enabled = false;
@@ -261,6 +266,8 @@ bool TSvrWin::ArmRestart(uint32_t intervalMs) {
   RestartTimer.SetEnabled(true);
   return true;
 }
+
+void TSvrWin::ArmRestartFromAnyThread(uint32_t delayMs) { PostArmRestartTimer(delayMs); }
 
 void TSvrWin::Zapniserver1Click() { StartServer(); }
 void TSvrWin::Vypniserver1Click() { StopServer(); }

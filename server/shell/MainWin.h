@@ -1,7 +1,8 @@
 #pragma once
 // TSvrWin, the server's control centre (see MainWin.cpp). This header also
 // carries what other threads may ask of the window: they post, and the
-// window's own thread carries the change out.
+// window's own thread carries the change out. The request path reaches the
+// window only through TShellLink (ShellLink.h), which the window implements.
 
 #include <array>
 #include <cstdint>
@@ -10,11 +11,10 @@
 #include <string>
 
 #include "platform/EventLoop.h"
+#include "server/net/ShellLink.h"
 
-// file version "/" internal name, from the version data built into the program.
-extern std::string ServerSoftware;
-
-// From any thread: the window caption and tray hint (the listener sets both).
+// From any thread: the window caption and tray hint (the listeners report
+// through the callback that StartServer hands them).
 void PostCaptionAndHint(const std::string& caption);
 // From any thread: set the restart timer's interval and start it, unless a
 // restart is pending already.
@@ -53,7 +53,7 @@ struct TVersionInfo {
   void LoadFromProgram();
 };
 
-class TSvrWin {
+class TSvrWin : public TShellLink {
  public:
   // Runs FormCreate. The loop must outlive the form.
   explicit TSvrWin(TEventLoop& application);
@@ -93,6 +93,8 @@ class TSvrWin {
   // Arms the restart timer unless a restart is pending already; true when
   // it armed it.
   bool ArmRestart(uint32_t intervalMs);
+  // TShellLink: posts ArmRestart to the window's thread.
+  void ArmRestartFromAnyThread(uint32_t delayMs) override;
   // FormCloseQuery, then FormClose, then the application ends. A second
   // call does nothing.
   void Close();

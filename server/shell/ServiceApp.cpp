@@ -1,6 +1,5 @@
 #include "server/shell/ServiceApp.h"
 
-#include <cerrno>
 #include <condition_variable>
 #include <iostream>
 #include <memory>
@@ -150,7 +149,7 @@ bool RemoveService() {
 void ServiceMain(uint32_t /*argc*/, char** /*argv*/) {
   StatusHandle = RegisterServiceCtrlHandler(ServiceName(), ServiceCtrlHandler);
   if (!StatusHandle) {
-    ReportServiceStatus(SERVICE_STOPPED, static_cast<uint32_t>(errno), 0);
+    ReportServiceStatus(SERVICE_STOPPED, static_cast<uint32_t>(ServiceLastError()), 0);
     return;
   }
   {
@@ -160,7 +159,7 @@ void ServiceMain(uint32_t /*argc*/, char** /*argv*/) {
     ServiceStatus.dwCheckPoint = 1;
   }
   if (!ReportServiceStatus(SERVICE_START_PENDING, 0, kStartWaitHintMs)) {
-    ReportServiceStatus(SERVICE_STOPPED, static_cast<uint32_t>(errno), 0);
+    ReportServiceStatus(SERVICE_STOPPED, static_cast<uint32_t>(ServiceLastError()), 0);
     return;
   }
   RunServerApplication();
@@ -244,5 +243,5 @@ void LogServiceError(const std::string& text) {
 
 std::string SystemErrorText() {
   constexpr std::size_t kMessageBuffer = 512;
-  return SystemErrorMessage(errno, kMessageBuffer);
+  return SystemErrorMessage(ServiceLastError(), kMessageBuffer);
 }

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/ResourceLimits.h"
+#include "server/net/ShellLink.h"
 #include "server/net/SvrSock.h"
 #include "server/reply/SvrSetupHolder.h"
 #include "tests/support/TestSupport.h"
@@ -81,6 +84,49 @@ TEST(Listeners, ListenerOnAPortInUseEndsOnItsOwn) {
   EXPECT_TRUE(WaitUntilStopped()) << "the failed listener clears the running flag";
   StopListeners();  // closes nothing: no listener is running
   holder.Close();
+}
+
+// The shell's side of the seam, without the window: the listener's report
+// and the restart command.
+TEST(ShellSeam, ListenersReportTheirHostAndRestartsReachOnlyARegisteredShell) {
+  // Shared with the report, which the listener module keeps after the test.
+  struct TReports {
+    std::mutex Lock;
+    std::vector<std::string> Hosts;
+  };
+  auto reports = std::make_shared<TReports>();
+  auto report = [reports](const std::string& host) {
+    std::lock_guard<std::mutex> guard(reports->Lock);
+    reports->Hosts.push_back(host);
+  };
+  auto reported = [reports] {
+    std::lock_guard<std::mutex> guard(reports->Lock);
+    return reports->Hosts;
+  };
+  const int port = tovktest::FreePort();
+  StartListeners(port, false, report);
+  for (int i = 0; i < 300 && reported().empty(); ++i) std::this_thread::sleep_for(10ms);
+  ASSERT_EQ(reported().size(), 1u);
+  TSvrSocket probe;
+  THostEntry entry;
+  EXPECT_EQ(reported()[0], probe.GetHostEntry(entry) ? entry.OfficialName : "");
+  // A listener kept by a restart reports again when it accepts again.
+  PauseListeners();
+  StartListeners(port, false, report);
+  EXPECT_EQ(reported().size(), 2u);
+  StopListeners();
+
+  struct TFakeShell : TShellLink {
+    std::vector<uint32_t> Delays;
+    void ArmRestartFromAnyThread(uint32_t delayMs) override { Delays.push_back(delayMs); }
+  } shell;
+  RequestRestart(true);  // no shell yet: nothing happens
+  RegisterShell(&shell);
+  RequestRestart(true);
+  RequestRestart(false);
+  UnregisterShell(&shell);
+  RequestRestart(true);
+  EXPECT_EQ(shell.Delays, (std::vector<uint32_t>{20000, 3000}));
 }
 
 // Lowers this process's soft descriptor limit for the life of the object.
