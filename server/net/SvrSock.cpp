@@ -119,6 +119,8 @@ void TSvrSocket::SetBlocking(bool wanted) {
 }
 
 void TSvrSocket::Close() {
+  // What a reply gathered goes before the end it is closed with.
+  if (Connected && !Held.empty()) SendHeld();
   if (Connected) {
     LastResult = ::close(Handle);
     if (LastResult == -1) LastError = LastSocketError();
@@ -134,6 +136,36 @@ void TSvrSocket::Attach(int handle, bool blocking) {
 }
 
 int TSvrSocket::WriteAll(const void* bytes, int length) {
+  if (Holding && length > 0) {
+    const std::size_t count = static_cast<std::size_t>(length);
+    if (Held.size() + count > kWriteHoldBytes && !SendHeld()) return -1;
+    if (count <= kWriteHoldBytes) {
+      Held.append(static_cast<const char*>(bytes), count);
+      return length;
+    }
+  }
+  if (!SendHeld()) return -1;
+  return WriteNow(bytes, length);
+}
+
+bool TSvrSocket::SendHeld() {
+  if (Held.empty()) return true;
+  if (!Connected) {
+    Held.clear();
+    return false;
+  }
+  std::string out;
+  out.swap(Held);
+  return WriteNow(out.data(), static_cast<int>(out.size())) == static_cast<int>(out.size());
+}
+
+void TSvrSocket::Flush() {
+  Holding = false;
+  if (Connected) SendHeld();
+  Held.clear();
+}
+
+int TSvrSocket::WriteNow(const void* bytes, int length) {
   const char* next = static_cast<const char*>(bytes);
   int sent = 0;
   for (;;) {
@@ -286,6 +318,28 @@ bool TSvrSocket::ReadLinePart(std::string& text) {
   return true;
 }
 
+int TSvrSocket::ReadSome(char* buffer, int size, TClock::time_point deadline) {
+  for (;;) {
+    if (!Connected) return 0;
+    const ssize_t got = ::recv(Handle, buffer, static_cast<std::size_t>(size), MSG_DONTWAIT);
+    LastResult = static_cast<int32_t>(got);
+    if (got > 0) return static_cast<int>(got);
+    LastError = got == -1 ? LastSocketError() : 0;
+    if (got == -1 && LastError == WSAEINTR) continue;
+    if (got == 0 || LastError != WSAEWOULDBLOCK) {
+      Close();
+      return 0;
+    }
+    const long long left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               deadline - TClock::now())
+                               .count();
+    if (left <= 0) return 0;
+    pollfd waiting{Handle, POLLIN, 0};
+    const int ready = ::poll(&waiting, 1, static_cast<int>(std::min<long long>(left, 1 << 30)));
+    if (ready == 0 || (ready == -1 && errno != EINTR)) return 0;
+  }
+}
+
 bool TSvrSocket::WaitReadable(int timeoutMs) {
   if (!Connected) return false;
   pollfd waiting{Handle, POLLIN, 0};
@@ -302,6 +356,7 @@ void TSvrSocket::SetSendTimeout(int seconds) {
 
 void TSvrSocket::LingeringClose(int seconds, std::size_t maxBytes) {
   if (!Connected) return;
+  if (!SendHeld()) return;  // failed, and closed
   if (::shutdown(Handle, SHUT_WR) == 0) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     char dropped[kSocketBufferSize];

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/MemoryStream.h"
+#include "server/net/RequestReader.h"
 
 class TReadOnlyFile;
 
@@ -38,12 +39,16 @@ constexpr std::size_t kLingerMaxBytes = 64 * 1024;
 
 constexpr int kSocketBufferSize = 259;  // the receive buffer
 constexpr int kSocketReadSize = 250;    // no read asks for more
+// While a reply is held (HoldWrites), its pieces are gathered up to this
+// much and leave together: a header and a small body in one segment, a
+// large body in a few large writes instead of one per 1024-byte block.
+constexpr std::size_t kWriteHoldBytes = 16 * 1024;
 
 struct THostEntry {
   std::string OfficialName;
 };
 
-class TSvrSocket {
+class TSvrSocket : public TByteSource {
  public:
   TSvrSocket();
   virtual ~TSvrSocket();  // does not close: owners call Close first
@@ -55,6 +60,19 @@ class TSvrSocket {
   virtual bool Prepare();
   virtual int WriteBuf(const void* bytes, int length);
   virtual int ReadBuf(void* buffer, int size, int flags);
+
+  // The request reader's source: takes what is waiting without waiting
+  // (no switch of the blocking mode), and waits with poll only when
+  // nothing is. A read error or the peer's close closes the socket.
+  int ReadSome(char* buffer, int size, TClock::time_point deadline) override;
+  bool IsTLS() const override { return false; }
+
+  // From HoldWrites to Flush the send operations gather what they write;
+  // it leaves when kWriteHoldBytes are gathered, at Flush, and before the
+  // socket is closed. The zero-length write that ends a stream of whole
+  // blocks still closes the connection, after what was gathered.
+  void HoldWrites() { Holding = true; }
+  void Flush();
 
   void SetBlocking(bool wanted);
   void Close();
@@ -108,9 +126,17 @@ class TSvrSocket {
   // result and on any failure, so that nothing is written after a part that
   // did not go. Returns the count sent, 0 or -1.
   int WriteAll(const void* bytes, int length);
+  // WriteAll without the gathering.
+  int WriteNow(const void* bytes, int length);
+  // Sends what was gathered; false when the socket failed (and is closed).
+  bool SendHeld();
   // Takes one LF if it is the next byte waiting: the end of a line whose CR
   // came in an earlier segment.
   bool TakeLeadingLF();
+
+ private:
+  bool Holding = false;
+  std::string Held;
 };
 
 std::string WinSockErrorText(int32_t code);
