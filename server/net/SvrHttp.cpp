@@ -142,9 +142,9 @@ void TSvrHttpThread::Serve() {
     Socket = std::make_unique<TSSLSocket>();
   else
     Socket = std::make_unique<TSvrSocket>();
+  // The send stall bound and the no-delay mode come with the accepted
+  // socket from its listener (Listen); the TLS socket sets its own bounds.
   Socket->Attach(SocketHandle, true);
-  // The TLS socket bounds its own writes.
-  if (!IsTLS) Socket->SetSendTimeout(kSendStallTimeoutSeconds);
   if (!Socket->Prepare()) {
     Socket->Close();
     LogError(GetMsg(kMsgPrepareFailed));

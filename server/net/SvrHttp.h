@@ -17,11 +17,6 @@
 class THTTPReply;
 class TSvrSetupHolder;
 
-// A client that stops reading a reply for this long loses the connection,
-// rather than holding its thread and socket for ever; slow links still get
-// a generous margin.
-constexpr int kSendStallTimeoutSeconds = 60;
-
 class TSvrHttpThread {
  public:
   // Raises ActiveConnections; runs in the listener's thread.

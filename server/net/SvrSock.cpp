@@ -478,6 +478,14 @@ void TSvrSocket::Listen(int port) {
   // connections of the previous run still linger in TIME_WAIT.
   int on = 1;
   ::setsockopt(Handle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  // Accepted sockets inherit these two, which saves two calls on every
+  // connection. No-delay: a reply that is larger than what is gathered
+  // (HoldWrites) leaves in several writes, and with Nagle's rule the last
+  // would wait for the ACK of the one before, which a client that delays
+  // its ACKs holds back some 40 ms on every kept-alive request. The send
+  // time-out bounds a blocking send to a client that stopped reading.
+  ::setsockopt(Handle, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  SetSendTimeout(kSendStallTimeoutSeconds);
   bool ok = Bind(port);
   if (ok) {
     LastResult = ::listen(Handle, kListenBacklogSize);
@@ -507,12 +515,6 @@ int TSvrSocket::Accept() {
     LastError = LastSocketError();
     return handle;
   }
-  // Replies are written in several pieces (the header, then the body in
-  // blocks). With Nagle's rule on, the second piece waits for the ACK of the
-  // first, and a client that delays its ACKs makes every kept-alive request
-  // cost some 40 ms. The connection thread coalesces a reply itself.
-  int on = 1;
-  ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   return handle;
 }
 

@@ -30,6 +30,11 @@ constexpr int32_t WSAECONNREFUSED = 10061;
 // The WinSock code for a Linux errno value.
 int32_t WinSockErrorFromErrno(int error);
 
+// A client that stops reading a reply for this long loses the connection,
+// rather than holding its thread and socket for ever; slow links still get
+// a generous margin. Accepted connections take it from their listener.
+constexpr int kSendStallTimeoutSeconds = 60;
+
 // A connection closed with unread input is reset by the kernel, and the
 // reset can destroy a reply the client has not read yet. After such a
 // reply what still comes is read and dropped for at most this long...
