@@ -162,6 +162,7 @@ void TSvrHttpThread::Serve() {
   for (;;) {
     bool ready = ReadRequest();
     answered = ready;
+    Socket->InputHeldAbove = Reader->InputLeftUnread();
     if (ready) HandleRequest();
     // A request that was not read leaves a cleared header, so a failed read
     // always ends the connection here.

@@ -15,12 +15,16 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
 
 #include "platform/FileRead.h"
 
 namespace {
 
-constexpr int kSendBlockSize = 1024;    // SendFile and SendStream write in blocks of this size
+constexpr int kSendBlockSize = 1024;    // SendStream writes in blocks of this size
+// A file is read and written in blocks of up to this size: a large file
+// then takes few calls, and how it is cut is not seen on the wire.
+constexpr int64_t kFileBlockBytes = 64 * 1024;
 constexpr int kHostNameBufferSize = 100;
 constexpr int kPollPauseMs = 100;       // one ReadLine attempt waits at most this long
 constexpr int kAttemptsPerSecond = 1000 / kPollPauseMs;
@@ -185,7 +189,7 @@ int TSvrSocket::WriteNow(const void* bytes, int length) {
       // line end, a second request) would turn that close into a reset
       // that can destroy the reply, so they are drained first.
       LastResult = 0;
-      if (WaitReadable(0))
+      if (InputHeldAbove || WaitReadable(0))
         LingeringClose(kLingerSeconds, kLingerMaxBytes);
       else
         Close();
@@ -226,13 +230,16 @@ void TSvrSocket::SendFile(const std::string& fileName) {
 }
 
 void TSvrSocket::SendFile(TReadOnlyFile& file, int64_t length) {
-  char block[kSendBlockSize];
+  const int blockSize =
+      static_cast<int>(length < 0 ? kFileBlockBytes : std::clamp<int64_t>(length, 1, kFileBlockBytes));
+  const std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(blockSize);
+  char* const block = buffer.get();
   int64_t left = length;
   // Unlike a stream, a file ends without a write of nothing: a length that
   // is a multiple of the block size leaves the connection open.
   while (Connected && (length < 0 || left > 0)) {
     const int wanted =
-        length < 0 ? kSendBlockSize : static_cast<int>(std::min<int64_t>(left, kSendBlockSize));
+        length < 0 ? blockSize : static_cast<int>(std::min<int64_t>(left, blockSize));
     // A block is filled whole even where a read returns less.
     int count = 0;
     int64_t got = 1;

@@ -86,7 +86,7 @@ class TSvrSocket : public TByteSource {
   void SendLine(const std::string& text);
   // Sends the file as long as it is when opened (see the overload).
   void SendFile(const std::string& fileName);
-  // Sends exactly `length` bytes of the open file, in blocks of 1024 bytes,
+  // Sends exactly `length` bytes of the open file, in blocks of up to 64 KiB,
   // and not one more however the file has grown. A file that ends sooner
   // (or cannot be read) closes the socket: the client was told the length,
   // and padding or a short body on a kept-alive connection would make the
@@ -125,6 +125,10 @@ class TSvrSocket : public TByteSource {
   bool Blocking = true;
   unsigned char Buffer[kSocketBufferSize] = {};
   int32_t LastResult = 0;
+  // Set by the connection while its reader holds bytes the client sent
+  // beyond the request being answered: a close then drains as it does for
+  // unread input still in the kernel.
+  bool InputHeldAbove = false;
 
  protected:
   // Sends all the bytes, with the would-block retry; closes on a zero
