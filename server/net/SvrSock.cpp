@@ -15,9 +15,12 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <limits>
+#include <typeinfo>
 #include <memory>
 
 #include "platform/FileRead.h"
+#include "platform/FileSend.h"
 
 namespace {
 
@@ -107,7 +110,8 @@ bool TSvrSocket::Prepare() { return true; }
 int TSvrSocket::WriteBuf(const void* bytes, int length) {
   // MSG_NOSIGNAL: a peer that has gone must show as an error, not end the
   // process with SIGPIPE.
-  return static_cast<int>(::send(Handle, bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL));
+  const int flags = MSG_NOSIGNAL | (MoreFollows ? MSG_MORE : 0);
+  return static_cast<int>(::send(Handle, bytes, static_cast<std::size_t>(length), flags));
 }
 
 int TSvrSocket::ReadBuf(void* buffer, int size, int flags) {
@@ -230,6 +234,15 @@ void TSvrSocket::SendFile(const std::string& fileName) {
 }
 
 void TSvrSocket::SendFile(TReadOnlyFile& file, int64_t length) {
+  // A file larger than what a reply gathers goes from the file to a plain
+  // socket in the kernel. Any other socket (TLS, or one that collects what
+  // it is given) gets the bytes through WriteBuf.
+  if (typeid(*this) == typeid(TSvrSocket) && file.Descriptor() >= 0 &&
+      (length < 0 || static_cast<int64_t>(Held.size()) + length >
+                         static_cast<int64_t>(kWriteHoldBytes))) {
+    SendFileDirect(file, length);
+    return;
+  }
   const int blockSize =
       static_cast<int>(length < 0 ? kFileBlockBytes : std::clamp<int64_t>(length, 1, kFileBlockBytes));
   const std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(blockSize);
@@ -253,6 +266,44 @@ void TSvrSocket::SendFile(TReadOnlyFile& file, int64_t length) {
       if (length >= 0 || got < 0) Close();
       return;
     }
+  }
+}
+
+void TSvrSocket::SendFileDirect(TReadOnlyFile& file, int64_t length) {
+  // What was gathered (the header) leaves first, marked as more to come, so
+  // that it shares a segment with the first bytes of the file.
+  MoreFollows = true;
+  const bool sent = SendHeld();
+  MoreFollows = false;
+  if (!sent) return;
+  int64_t left = length;
+  while (Connected && (length < 0 || left > 0)) {
+    const int64_t wanted = length < 0 ? std::numeric_limits<int64_t>::max() : left;
+    const int64_t got = SendFileBytes(Handle, file.Descriptor(), wanted);
+    if (got > 0) {
+      left -= got;
+      continue;
+    }
+    if (got == 0) {
+      // The end of the file: sooner than announced closes, as in SendFile.
+      if (length >= 0) Close();
+      return;
+    }
+    LastError = LastSocketError();
+    if (LastError == WSAEINTR) continue;
+    if (LastError == WSAEWOULDBLOCK && !Blocking) {
+      pollfd waiting{Handle, POLLOUT, 0};
+      ::poll(&waiting, 1, kPollPauseMs);
+      continue;
+    }
+    // As in WriteNow: the send time-out ran out, or the connection or the
+    // file failed; nothing more may follow a part that did not go.
+    if (LastError == WSAEWOULDBLOCK) LastError = WSAETIMEDOUT;
+    const int32_t error = LastError;
+    Close();
+    LastError = error;
+    LastResult = -1;
+    return;
   }
 }
 

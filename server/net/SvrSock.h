@@ -139,6 +139,8 @@ class TSvrSocket : public TByteSource {
   int WriteNow(const void* bytes, int length);
   // Sends what was gathered; false when the socket failed (and is closed).
   bool SendHeld();
+  // SendFile of a plain socket, from the file to the socket in the kernel.
+  void SendFileDirect(TReadOnlyFile& file, int64_t length);
   // Takes one LF if it is the next byte waiting: the end of a line whose CR
   // came in an earlier segment.
   bool TakeLeadingLF();
@@ -146,6 +148,9 @@ class TSvrSocket : public TByteSource {
  private:
   bool Holding = false;
   std::string Held;
+  // The plain send tells the kernel that more follows at once (the file
+  // after a reply's header), so both may share a segment.
+  bool MoreFollows = false;
 };
 
 std::string WinSockErrorText(int32_t code);
