@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/MemoryStream.h"
+#include "server/net/ByteSource.h"
 
 // Each header line must arrive within this time; it is also the idle time
 // allowed between two requests of a kept-alive connection.
@@ -50,19 +51,6 @@ constexpr int kBodyRateGraceSeconds = 15;
 // still gets a 64 MiB upload through, while a trickle that would hold a
 // connection slot for hours is cut within seconds of its grace.
 constexpr long long kMinBodyBytesPerSecond = 512;
-
-// Where request bytes come from. Both sockets provide it; tests feed the
-// reader through it as well.
-class TByteSource {
- public:
-  using TClock = std::chrono::steady_clock;
-  virtual ~TByteSource() = default;
-  // Reads up to `size` bytes (at least one), waiting until the deadline for
-  // the first to come. 0 when none came in time or the connection ended;
-  // either way nothing more is to be read.
-  virtual int ReadSome(char* buffer, int size, TClock::time_point deadline) = 0;
-  virtual bool IsTLS() const = 0;
-};
 
 // A head line of up to this many characters (its CR LF not counted) is
 // read; a longer one ends the connection without a reply. Clients of this

@@ -16,8 +16,8 @@
 #include <chrono>
 #include <cstring>
 #include <limits>
-#include <typeinfo>
 #include <memory>
+#include <typeinfo>
 
 #include "platform/FileRead.h"
 #include "platform/FileSend.h"
@@ -169,8 +169,7 @@ bool TSvrSocket::SendHeld() {
 
 void TSvrSocket::Flush() {
   Holding = false;
-  if (Connected) SendHeld();
-  Held.clear();
+  SendHeld();
 }
 
 int TSvrSocket::WriteNow(const void* bytes, int length) {

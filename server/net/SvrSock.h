@@ -7,7 +7,7 @@
 #include <string>
 
 #include "common/MemoryStream.h"
-#include "server/net/RequestReader.h"
+#include "server/net/ByteSource.h"
 
 class TReadOnlyFile;
 
