@@ -24,6 +24,9 @@ class TReadOnlyFile {
   // unreadable or not a regular file.
   bool Open(const std::string& path);
   bool IsOpen() const { return Handle >= 0; }
+  // The open descriptor (-1 when none), for sending the file straight to a
+  // socket (SendFileBytes); reads through it move the same position.
+  int Descriptor() const { return Handle; }
   // The length of the open file now, in bytes; -1 when none is open.
   int64_t Size() const;
   // Reads up to `size` bytes from where the last read ended: the count,

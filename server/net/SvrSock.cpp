@@ -15,12 +15,19 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <limits>
+#include <memory>
+#include <typeinfo>
 
 #include "platform/FileRead.h"
+#include "platform/FileSend.h"
 
 namespace {
 
-constexpr int kSendBlockSize = 1024;    // SendFile and SendStream write in blocks of this size
+constexpr int kSendBlockSize = 1024;    // SendStream writes in blocks of this size
+// A file is read and written in blocks of up to this size: a large file
+// then takes few calls, and how it is cut is not seen on the wire.
+constexpr int64_t kFileBlockBytes = 64 * 1024;
 constexpr int kHostNameBufferSize = 100;
 constexpr int kPollPauseMs = 100;       // one ReadLine attempt waits at most this long
 constexpr int kAttemptsPerSecond = 1000 / kPollPauseMs;
@@ -103,7 +110,8 @@ bool TSvrSocket::Prepare() { return true; }
 int TSvrSocket::WriteBuf(const void* bytes, int length) {
   // MSG_NOSIGNAL: a peer that has gone must show as an error, not end the
   // process with SIGPIPE.
-  return static_cast<int>(::send(Handle, bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL));
+  const int flags = MSG_NOSIGNAL | (MoreFollows ? MSG_MORE : 0);
+  return static_cast<int>(::send(Handle, bytes, static_cast<std::size_t>(length), flags));
 }
 
 int TSvrSocket::ReadBuf(void* buffer, int size, int flags) {
@@ -119,6 +127,8 @@ void TSvrSocket::SetBlocking(bool wanted) {
 }
 
 void TSvrSocket::Close() {
+  // What a reply gathered goes before the end it is closed with.
+  if (Connected && !Held.empty()) SendHeld();
   if (Connected) {
     LastResult = ::close(Handle);
     if (LastResult == -1) LastError = LastSocketError();
@@ -134,6 +144,35 @@ void TSvrSocket::Attach(int handle, bool blocking) {
 }
 
 int TSvrSocket::WriteAll(const void* bytes, int length) {
+  if (Holding && length > 0) {
+    const std::size_t count = static_cast<std::size_t>(length);
+    if (Held.size() + count > kWriteHoldBytes && !SendHeld()) return -1;
+    if (count <= kWriteHoldBytes) {
+      Held.append(static_cast<const char*>(bytes), count);
+      return length;
+    }
+  }
+  if (!SendHeld()) return -1;
+  return WriteNow(bytes, length);
+}
+
+bool TSvrSocket::SendHeld() {
+  if (Held.empty()) return true;
+  if (!Connected) {
+    Held.clear();
+    return false;
+  }
+  std::string out;
+  out.swap(Held);
+  return WriteNow(out.data(), static_cast<int>(out.size())) == static_cast<int>(out.size());
+}
+
+void TSvrSocket::Flush() {
+  Holding = false;
+  SendHeld();
+}
+
+int TSvrSocket::WriteNow(const void* bytes, int length) {
   const char* next = static_cast<const char*>(bytes);
   int sent = 0;
   for (;;) {
@@ -153,7 +192,7 @@ int TSvrSocket::WriteAll(const void* bytes, int length) {
       // line end, a second request) would turn that close into a reset
       // that can destroy the reply, so they are drained first.
       LastResult = 0;
-      if (WaitReadable(0))
+      if (InputHeldAbove || WaitReadable(0))
         LingeringClose(kLingerSeconds, kLingerMaxBytes);
       else
         Close();
@@ -194,13 +233,25 @@ void TSvrSocket::SendFile(const std::string& fileName) {
 }
 
 void TSvrSocket::SendFile(TReadOnlyFile& file, int64_t length) {
-  char block[kSendBlockSize];
+  // A file larger than what a reply gathers goes from the file to a plain
+  // socket in the kernel. Any other socket (TLS, or one that collects what
+  // it is given) gets the bytes through WriteBuf.
+  if (typeid(*this) == typeid(TSvrSocket) && file.Descriptor() >= 0 &&
+      (length < 0 || static_cast<int64_t>(Held.size()) + length >
+                         static_cast<int64_t>(kWriteHoldBytes))) {
+    SendFileDirect(file, length);
+    return;
+  }
+  const int blockSize =
+      static_cast<int>(length < 0 ? kFileBlockBytes : std::clamp<int64_t>(length, 1, kFileBlockBytes));
+  const std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(blockSize);
+  char* const block = buffer.get();
   int64_t left = length;
   // Unlike a stream, a file ends without a write of nothing: a length that
   // is a multiple of the block size leaves the connection open.
   while (Connected && (length < 0 || left > 0)) {
     const int wanted =
-        length < 0 ? kSendBlockSize : static_cast<int>(std::min<int64_t>(left, kSendBlockSize));
+        length < 0 ? blockSize : static_cast<int>(std::min<int64_t>(left, blockSize));
     // A block is filled whole even where a read returns less.
     int count = 0;
     int64_t got = 1;
@@ -214,6 +265,44 @@ void TSvrSocket::SendFile(TReadOnlyFile& file, int64_t length) {
       if (length >= 0 || got < 0) Close();
       return;
     }
+  }
+}
+
+void TSvrSocket::SendFileDirect(TReadOnlyFile& file, int64_t length) {
+  // What was gathered (the header) leaves first, marked as more to come, so
+  // that it shares a segment with the first bytes of the file.
+  MoreFollows = true;
+  const bool sent = SendHeld();
+  MoreFollows = false;
+  if (!sent) return;
+  int64_t left = length;
+  while (Connected && (length < 0 || left > 0)) {
+    const int64_t wanted = length < 0 ? std::numeric_limits<int64_t>::max() : left;
+    const int64_t got = SendFileBytes(Handle, file.Descriptor(), wanted);
+    if (got > 0) {
+      left -= got;
+      continue;
+    }
+    if (got == 0) {
+      // The end of the file: sooner than announced closes, as in SendFile.
+      if (length >= 0) Close();
+      return;
+    }
+    LastError = LastSocketError();
+    if (LastError == WSAEINTR) continue;
+    if (LastError == WSAEWOULDBLOCK && !Blocking) {
+      pollfd waiting{Handle, POLLOUT, 0};
+      ::poll(&waiting, 1, kPollPauseMs);
+      continue;
+    }
+    // As in WriteNow: the send time-out ran out, or the connection or the
+    // file failed; nothing more may follow a part that did not go.
+    if (LastError == WSAEWOULDBLOCK) LastError = WSAETIMEDOUT;
+    const int32_t error = LastError;
+    Close();
+    LastError = error;
+    LastResult = -1;
+    return;
   }
 }
 
@@ -286,6 +375,28 @@ bool TSvrSocket::ReadLinePart(std::string& text) {
   return true;
 }
 
+int TSvrSocket::ReadSome(char* buffer, int size, TClock::time_point deadline) {
+  for (;;) {
+    if (!Connected) return 0;
+    const ssize_t got = ::recv(Handle, buffer, static_cast<std::size_t>(size), MSG_DONTWAIT);
+    LastResult = static_cast<int32_t>(got);
+    if (got > 0) return static_cast<int>(got);
+    LastError = got == -1 ? LastSocketError() : 0;
+    if (got == -1 && LastError == WSAEINTR) continue;
+    if (got == 0 || LastError != WSAEWOULDBLOCK) {
+      Close();
+      return 0;
+    }
+    const long long left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               deadline - TClock::now())
+                               .count();
+    if (left <= 0) return 0;
+    pollfd waiting{Handle, POLLIN, 0};
+    const int ready = ::poll(&waiting, 1, static_cast<int>(std::min<long long>(left, 1 << 30)));
+    if (ready == 0 || (ready == -1 && errno != EINTR)) return 0;
+  }
+}
+
 bool TSvrSocket::WaitReadable(int timeoutMs) {
   if (!Connected) return false;
   pollfd waiting{Handle, POLLIN, 0};
@@ -302,6 +413,7 @@ void TSvrSocket::SetSendTimeout(int seconds) {
 
 void TSvrSocket::LingeringClose(int seconds, std::size_t maxBytes) {
   if (!Connected) return;
+  if (!SendHeld()) return;  // failed, and closed
   if (::shutdown(Handle, SHUT_WR) == 0) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     char dropped[kSocketBufferSize];
@@ -423,6 +535,14 @@ void TSvrSocket::Listen(int port) {
   // connections of the previous run still linger in TIME_WAIT.
   int on = 1;
   ::setsockopt(Handle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  // Accepted sockets inherit these two, which saves two calls on every
+  // connection. No-delay: a reply that is larger than what is gathered
+  // (HoldWrites) leaves in several writes, and with Nagle's rule the last
+  // would wait for the ACK of the one before, which a client that delays
+  // its ACKs holds back some 40 ms on every kept-alive request. The send
+  // time-out bounds a blocking send to a client that stopped reading.
+  ::setsockopt(Handle, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  SetSendTimeout(kSendStallTimeoutSeconds);
   bool ok = Bind(port);
   if (ok) {
     LastResult = ::listen(Handle, kListenBacklogSize);
@@ -452,12 +572,6 @@ int TSvrSocket::Accept() {
     LastError = LastSocketError();
     return handle;
   }
-  // Replies are written in several pieces (the header, then the body in
-  // blocks). With Nagle's rule on, the second piece waits for the ACK of the
-  // first, and a client that delays its ACKs makes every kept-alive request
-  // cost some 40 ms. The connection thread coalesces a reply itself.
-  int on = 1;
-  ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   return handle;
 }
 

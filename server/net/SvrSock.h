@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/MemoryStream.h"
+#include "server/net/ByteSource.h"
 
 class TReadOnlyFile;
 
@@ -29,6 +30,11 @@ constexpr int32_t WSAECONNREFUSED = 10061;
 // The WinSock code for a Linux errno value.
 int32_t WinSockErrorFromErrno(int error);
 
+// A client that stops reading a reply for this long loses the connection,
+// rather than holding its thread and socket for ever; slow links still get
+// a generous margin. Accepted connections take it from their listener.
+constexpr int kSendStallTimeoutSeconds = 60;
+
 // A connection closed with unread input is reset by the kernel, and the
 // reset can destroy a reply the client has not read yet. After such a
 // reply what still comes is read and dropped for at most this long...
@@ -38,12 +44,16 @@ constexpr std::size_t kLingerMaxBytes = 64 * 1024;
 
 constexpr int kSocketBufferSize = 259;  // the receive buffer
 constexpr int kSocketReadSize = 250;    // no read asks for more
+// While a reply is held (HoldWrites), its pieces are gathered up to this
+// much and leave together: a header and a small body in one segment, a
+// large body in a few large writes instead of one per 1024-byte block.
+constexpr std::size_t kWriteHoldBytes = 16 * 1024;
 
 struct THostEntry {
   std::string OfficialName;
 };
 
-class TSvrSocket {
+class TSvrSocket : public TByteSource {
  public:
   TSvrSocket();
   virtual ~TSvrSocket();  // does not close: owners call Close first
@@ -56,6 +66,19 @@ class TSvrSocket {
   virtual int WriteBuf(const void* bytes, int length);
   virtual int ReadBuf(void* buffer, int size, int flags);
 
+  // The request reader's source: takes what is waiting without waiting
+  // (no switch of the blocking mode), and waits with poll only when
+  // nothing is. A read error or the peer's close closes the socket.
+  int ReadSome(char* buffer, int size, TClock::time_point deadline) override;
+  bool IsTLS() const override { return false; }
+
+  // From HoldWrites to Flush the send operations gather what they write;
+  // it leaves when kWriteHoldBytes are gathered, at Flush, and before the
+  // socket is closed. The zero-length write that ends a stream of whole
+  // blocks still closes the connection, after what was gathered.
+  void HoldWrites() { Holding = true; }
+  void Flush();
+
   void SetBlocking(bool wanted);
   void Close();
   void Attach(int handle, bool blocking);
@@ -63,7 +86,7 @@ class TSvrSocket {
   void SendLine(const std::string& text);
   // Sends the file as long as it is when opened (see the overload).
   void SendFile(const std::string& fileName);
-  // Sends exactly `length` bytes of the open file, in blocks of 1024 bytes,
+  // Sends exactly `length` bytes of the open file, in blocks of up to 64 KiB,
   // and not one more however the file has grown. A file that ends sooner
   // (or cannot be read) closes the socket: the client was told the length,
   // and padding or a short body on a kept-alive connection would make the
@@ -102,15 +125,32 @@ class TSvrSocket {
   bool Blocking = true;
   unsigned char Buffer[kSocketBufferSize] = {};
   int32_t LastResult = 0;
+  // Set by the connection while its reader holds bytes the client sent
+  // beyond the request being answered: a close then drains as it does for
+  // unread input still in the kernel.
+  bool InputHeldAbove = false;
 
  protected:
   // Sends all the bytes, with the would-block retry; closes on a zero
   // result and on any failure, so that nothing is written after a part that
   // did not go. Returns the count sent, 0 or -1.
   int WriteAll(const void* bytes, int length);
+  // WriteAll without the gathering.
+  int WriteNow(const void* bytes, int length);
+  // Sends what was gathered; false when the socket failed (and is closed).
+  bool SendHeld();
+  // SendFile of a plain socket, from the file to the socket in the kernel.
+  void SendFileDirect(TReadOnlyFile& file, int64_t length);
   // Takes one LF if it is the next byte waiting: the end of a line whose CR
   // came in an earlier segment.
   bool TakeLeadingLF();
+
+ private:
+  bool Holding = false;
+  std::string Held;
+  // The plain send tells the kernel that more follows at once (the file
+  // after a reply's header), so both may share a segment.
+  bool MoreFollows = false;
 };
 
 std::string WinSockErrorText(int32_t code);

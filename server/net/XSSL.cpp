@@ -284,8 +284,18 @@ int TSSLSocket::ReadBuf(void* buffer, int size, int) {
     errno = Ssl ? ECONNRESET : ENOTCONN;
     return -1;
   }
-  if (ReadDeadline != std::chrono::steady_clock::time_point{})
-    return CallBefore([&] { return SSL_read(Ssl, buffer, size); }, ReadDeadline);
   int read = SSL_read(Ssl, buffer, size);
   return read > 0 ? read : Failure(read, false);
+}
+
+int TSSLSocket::ReadSome(char* buffer, int size, TClock::time_point deadline) {
+  if (!Connected) return 0;
+  int read = -1;
+  if (Ssl && !Broken) read = CallBefore([&] { return SSL_read(Ssl, buffer, size); }, deadline);
+  LastResult = read;
+  if (read > 0) return read;
+  LastError = read == -1 ? WinSockErrorFromErrno(errno) : 0;
+  // Nothing more can be read from a connection whose TLS read failed.
+  Close();
+  return 0;
 }

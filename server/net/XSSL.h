@@ -45,11 +45,11 @@ class TSSLSocket : public TSvrSocket {
   bool Prepare() override;
   int WriteBuf(const void* bytes, int length) override;
   int ReadBuf(void* buffer, int size, int flags) override;
-
-  // Reads fail as timed out once this point in time has passed, however
-  // the peer spreads its bytes; a default value (no deadline) leaves every
-  // read only the read time-out.
-  void SetReadDeadline(std::chrono::steady_clock::time_point deadline) { ReadDeadline = deadline; }
+  // The request reader's source: a TLS read that gives up when the peer
+  // stays silent for the read time-out or the deadline passes, however the
+  // peer spreads its bytes. A failure closes the socket.
+  int ReadSome(char* buffer, int size, TClock::time_point deadline) override;
+  bool IsTLS() const override { return true; }
 
  private:
   // Runs a TLS call with the socket switched to non-blocking, waiting for
@@ -63,5 +63,4 @@ class TSSLSocket : public TSvrSocket {
 
   ssl_st* Ssl = nullptr;
   bool Broken = false;
-  std::chrono::steady_clock::time_point ReadDeadline{};
 };

@@ -1,8 +1,8 @@
 // A whole plain connection: the input is what the client sends before it
 // closes its side; the connection thread's body reads the requests, maps
 // them onto a small served tree and answers them, all in this process.
-// The same input then goes through the chunk reader of TLS connections,
-// which splits the lines itself.
+// The same input then goes through the reader as a TLS connection uses
+// it, which carries one request.
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -105,8 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   FUZZ_CHECK(ActiveConnections.load() == before, input);
   CheckAnswer(input, answer, "\r\n");
 
-  // The chunk reader works on any socket; a plain one shows what it makes
-  // of the same bytes. A TLS connection carries one request.
+  // The reader works on any socket; a plain one shows what a TLS
+  // connection makes of the same bytes. It carries one request.
   answer = Exchange(input, [&](int handle) {
     TSvrHttpThread connection(handle, true, 2);
     connection.HeadTimeoutSeconds = 2;

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/FileRead.h"
 #include "tests/net/NetTestPair.h"
 #include "tests/support/TestSupport.h"
 
@@ -181,6 +182,40 @@ TEST(SvrSockSend, FileGoesWholeAndMissingFileSendsNothing) {
   c.Socket.SendFile(dir / "f.bin");
   EXPECT_TRUE(c.Socket.Connected);
   EXPECT_EQ(c.Pair.ReadSome(500, bytes.size()), bytes);
+}
+
+TEST(SvrSockSend, HeldReplyKeepsItsBytesAndItsEnd) {
+  tovktest::TempDir dir;
+  std::string bytes;
+  for (int i = 0; i < 100003; ++i) bytes += static_cast<char>(i % 253);
+  tovktest::WriteFile(dir / "big.bin", bytes);
+  // A header gathered, then a file too large to gather: both, in order.
+  TAttached c;
+  c.Socket.HoldWrites();
+  c.Socket.SendString("head\r\n");
+  TReadOnlyFile file;
+  ASSERT_TRUE(file.Open(dir / "big.bin"));
+  c.Socket.SendFile(file, static_cast<int64_t>(bytes.size()));
+  c.Socket.Flush();
+  EXPECT_TRUE(c.Socket.Connected);
+  EXPECT_EQ(c.Pair.ReadSome(2000, bytes.size() + 6), "head\r\n" + bytes);
+
+  // A file shorter than announced: what it has, then the connection's end.
+  TAttached shorter;
+  TReadOnlyFile again;
+  ASSERT_TRUE(again.Open(dir / "big.bin"));
+  shorter.Socket.SendFile(again, static_cast<int64_t>(bytes.size()) + 10);
+  EXPECT_FALSE(shorter.Socket.Connected);
+  EXPECT_EQ(shorter.Pair.ReadSome(2000, bytes.size() + 10), bytes);
+
+  // A gathered stream of whole blocks still ends with the close.
+  TAttached stream;
+  TMemoryStream block(std::string(1024, 's'));
+  stream.Socket.HoldWrites();
+  stream.Socket.SendString("h");
+  stream.Socket.SendStream(block);
+  EXPECT_FALSE(stream.Socket.Connected);
+  EXPECT_EQ(stream.Pair.ReadSome(2000, 2000), "h" + std::string(1024, 's'));
 }
 
 TEST(SvrSockSend, WriteToGonePeerReportsAnErrorWithoutSignal) {
