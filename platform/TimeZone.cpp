@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <cstdlib>
+#include <chrono>
 #include <mutex>
 
 namespace {
@@ -64,11 +65,34 @@ bool ReadNumber(const std::string& text, std::size_t& i, std::size_t maxDigits, 
 // which also keeps the reload and the conversions it feeds in one order.
 std::mutex ZoneRulesLock;
 
+// tzset looks at /etc/localtime (a system call) each time; every access
+// log record needs the local time twice. A changed $TZ is seen at once, a
+// changed /etc/localtime within this long, which is as soon as anyone
+// changing the machine's zone will look at the log.
+constexpr auto kZoneFileRecheck = std::chrono::seconds(1);
+
+// Under ZoneRulesLock: true when the zone setting may have changed since the
+// C library last read it.
+bool ZoneMayHaveChanged() {
+  static std::string lastZone;
+  static bool read = false;
+  static std::chrono::steady_clock::time_point lastRead;
+  const char* zone = std::getenv("TZ");
+  const std::string zoneText = zone ? std::string("=") + zone : std::string();
+  const auto now = std::chrono::steady_clock::now();
+  if (read && zoneText == lastZone && now - lastRead < kZoneFileRecheck) return false;
+  read = true;
+  lastZone = zoneText;
+  lastRead = now;
+  return true;
+}
+
 // The local calendar fields of a moment; rereads the zone setting first when
-// asked, so that a changed $TZ or /etc/localtime is noticed.
+// asked and it may have changed, so that a changed $TZ or /etc/localtime is
+// noticed.
 std::tm LocalFields(std::time_t moment, bool rereadZone) {
   std::lock_guard<std::mutex> guard(ZoneRulesLock);
-  if (rereadZone) ::tzset();
+  if (rereadZone && ZoneMayHaveChanged()) ::tzset();
   std::tm tm;
   ::localtime_r(&moment, &tm);
   return tm;

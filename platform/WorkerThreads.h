@@ -6,7 +6,6 @@
 // every connection (a dozen system calls and a fresh stack each time).
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <mutex>
 #include <string>

@@ -1,14 +1,15 @@
 #include "server/net/SvrHttp.h"
 
 #include <algorithm>
-#include <pthread.h>
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <exception>
 
 #include "platform/Paths.h"
+#include "platform/WorkerThreads.h"
 #include "server/gateway/GatewayChoice.h"
 #include "server/net/Misc.h"
 #include "server/net/SvrMain.h"
@@ -34,6 +35,14 @@ constexpr uint16_t kMsgHandshakeFailed = 16;
 // is five stacks of 8 MiB but forty of this size, so a busy server reuses
 // them instead of mapping a new one for every connection.
 constexpr std::size_t kConnectionStackBytes = 1024 * 1024;
+// A connection's thread, its connection ended, waits this long for the
+// next one instead of ending: creating and ending a thread costs a dozen
+// system calls, more than the rest of a small request.
+constexpr int kConnectionThreadWaitSeconds = 30;
+// At most this many threads wait so; a burst beyond it ends the extra ones.
+// Each waiting thread holds the pages its stack has touched, some tens of
+// KiB, so the waiting threads cost a few MiB at the most.
+constexpr std::size_t kWaitingConnectionThreads = 64;
 
 // Control bytes in a decoded URL would reach file names and, through the
 // redirection target, the response header (CR LF would split it).
@@ -60,10 +69,9 @@ bool EscapesControlByte(const std::string& url) {
   return false;
 }
 
-void* RunConnection(void* connection) {
+void RunConnection(void* connection) {
   std::unique_ptr<TSvrHttpThread> self(static_cast<TSvrHttpThread*>(connection));
   self->Execute();
-  return nullptr;
 }
 
 std::string EndWithBackslash(const std::string& path) {
@@ -72,35 +80,31 @@ std::string EndWithBackslash(const std::string& path) {
 
 }  // namespace
 
-TSvrHttpThread::TSvrHttpThread(int handle, bool isTLS, uint32_t connectionNumber)
+TSvrHttpThread::TSvrHttpThread(int handle, bool isTLS, uint32_t connectionNumber,
+                               std::string peer)
     : SocketHandle(handle),
       ConnectionNumber(connectionNumber),
       IsTLS(isTLS),
+      PeerAddr(std::move(peer)),
       StartSettings(CurrentSettings()) {
   ++ActiveConnections;
 }
 
 TSvrHttpThread::~TSvrHttpThread() = default;
 
-bool TSvrHttpThread::Spawn(int handle, bool isTLS, uint32_t connectionNumber) {
+bool TSvrHttpThread::Spawn(int handle, bool isTLS, uint32_t connectionNumber, std::string peer) {
+  // Never destroyed: its waiting threads may outlast every other static.
+  static TWorkerThreads& threads =
+      *new TWorkerThreads(kConnectionStackBytes, kWaitingConnectionThreads,
+                          std::chrono::seconds(kConnectionThreadWaitSeconds));
   std::unique_ptr<TSvrHttpThread> connection;
   std::string failure;
   try {
-    connection = std::make_unique<TSvrHttpThread>(handle, isTLS, connectionNumber);
-    pthread_attr_t attributes;
-    int result = pthread_attr_init(&attributes);
-    if (result == 0) {
-      pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-      pthread_attr_setstacksize(&attributes, kConnectionStackBytes);
-      pthread_t thread;
-      result = pthread_create(&thread, &attributes, &RunConnection, connection.get());
-      pthread_attr_destroy(&attributes);
-    }
-    if (result == 0) {
+    connection = std::make_unique<TSvrHttpThread>(handle, isTLS, connectionNumber, std::move(peer));
+    if (threads.Run(&RunConnection, connection.get(), failure)) {
       connection.release();  // the thread owns it now
       return true;
     }
-    failure = std::strerror(result);
   } catch (const std::exception& error) {
     failure = error.what();
   }
@@ -150,7 +154,7 @@ void TSvrHttpThread::Serve() {
     LogError(GetMsg(kMsgPrepareFailed));
     return;
   }
-  PeerAddr = Socket->PeerAddress();
+  if (PeerAddr.empty()) PeerAddr = Socket->PeerAddress();
   if (!Socket->Handshake()) {
     Socket->Close();
     LogError(PeerAddr + GetMsg(kMsgHandshakeFailed));
@@ -187,7 +191,7 @@ void TSvrHttpThread::CloseAfterAnswer() {
   // Bytes sent after the request (a second one on a connection that ends)
   // count as unread as much as a refused request's body, whether the reader
   // holds them already or they are still on their way.
-  if ((Reader && Reader->InputLeftUnread()) || Socket->WaitReadable(0))
+  if ((Reader && Reader->InputLeftUnread()) || Socket->HasUnreadInput())
     Socket->LingeringClose(LingerSeconds, kLingerMaxBytes);
 }
 

@@ -20,11 +20,12 @@ class TSvrSetupHolder;
 class TSvrHttpThread {
  public:
   // Raises ActiveConnections; runs in the listener's thread.
-  TSvrHttpThread(int handle, bool isTLS, uint32_t connectionNumber);
+  TSvrHttpThread(int handle, bool isTLS, uint32_t connectionNumber, std::string peer = {});
   ~TSvrHttpThread();
   // Starts the detached thread that owns this object; on failure closes the
   // handle and lowers the count. Returns false when no thread could start.
-  static bool Spawn(int handle, bool isTLS, uint32_t connectionNumber);
+  // `peer` is the address accept gave, or empty to ask the socket.
+  static bool Spawn(int handle, bool isTLS, uint32_t connectionNumber, std::string peer = {});
 
   bool Terminated() const { return TerminateRequested.load(); }
   void Terminate() { TerminateRequested = true; }

@@ -246,7 +246,7 @@ void TServerThread::Take(int handle) {
   }
   // Constructed under the lock: once PauseListeners has returned, no
   // connection of the old settings is still on its way to its thread.
-  TSvrHttpThread::Spawn(handle, IsTLS, NextConnectionNumber(ConnectionNumber));
+  TSvrHttpThread::Spawn(handle, IsTLS, NextConnectionNumber(ConnectionNumber), Socket.AcceptedPeer);
 }
 
 void TServerThread::Finish() {

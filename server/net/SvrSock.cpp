@@ -404,6 +404,14 @@ bool TSvrSocket::WaitReadable(int timeoutMs) {
   return result > 0;
 }
 
+bool TSvrSocket::HasUnreadInput() {
+  if (!Connected) return false;
+  // A peek, not a poll: a peer that has only closed its side is readable to
+  // poll but has nothing left to be reset by, and needs no lingering.
+  char next;
+  return ::recv(Handle, &next, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
 void TSvrSocket::SetSendTimeout(int seconds) {
   if (!Connected) return;
   timeval limit{seconds, 0};
@@ -558,6 +566,19 @@ void TSvrSocket::Listen(int port) {
   }
 }
 
+namespace {
+
+// The peer of an IPv4 address as four decimal bytes; "?.?.?.?" for another
+// family.
+std::string DottedAddress(const sockaddr_in& address) {
+  if (address.sin_family != AF_INET) return "?.?.?.?";
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(&address.sin_addr.s_addr);
+  return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
+         std::to_string(b[3]);
+}
+
+}  // namespace
+
 int TSvrSocket::Accept() {
   sockaddr_in address{};
   socklen_t length = sizeof address;
@@ -570,8 +591,10 @@ int TSvrSocket::Accept() {
   } while (handle == -1 && errno == EINTR);
   if (handle == -1) {
     LastError = LastSocketError();
+    AcceptedPeer.clear();
     return handle;
   }
+  AcceptedPeer = DottedAddress(address);
   return handle;
 }
 
@@ -579,12 +602,9 @@ std::string TSvrSocket::PeerAddress() {
   sockaddr_in address{};
   socklen_t length = sizeof address;
   if (Handle == -1 ||
-      ::getpeername(Handle, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-      address.sin_family != AF_INET)
+      ::getpeername(Handle, reinterpret_cast<sockaddr*>(&address), &length) != 0)
     return "?.?.?.?";
-  const unsigned char* b = reinterpret_cast<const unsigned char*>(&address.sin_addr.s_addr);
-  return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
-         std::to_string(b[3]);
+  return DottedAddress(address);
 }
 
 std::string TSvrSocket::ErrorText() const { return WinSockErrorText(LastError); }

@@ -102,6 +102,9 @@ class TSvrSocket : public TByteSource {
   // Waits up to timeoutMs for data (or the peer's close) to be readable;
   // false when none came or the socket is not connected.
   bool WaitReadable(int timeoutMs);
+  // True when bytes the peer sent are waiting unread on the connection
+  // (below any TLS layer); false when none are, or the peer has closed.
+  bool HasUnreadInput();
   // A blocking send that cannot go on for this long fails; the write then
   // closes the socket instead of waiting for a peer that never reads.
   void SetSendTimeout(int seconds);
@@ -115,6 +118,7 @@ class TSvrSocket : public TByteSource {
   bool GetHostEntry(THostEntry& entry);
   bool Bind(int port);
   void Listen(int port);
+  // Accepts a connection; its peer's address is then in AcceptedPeer.
   int Accept();
   std::string PeerAddress();
   std::string ErrorText() const;
@@ -125,6 +129,9 @@ class TSvrSocket : public TByteSource {
   bool Blocking = true;
   unsigned char Buffer[kSocketBufferSize] = {};
   int32_t LastResult = 0;
+  // The peer of the connection Accept returned last, as PeerAddress names
+  // it; empty after a failed accept.
+  std::string AcceptedPeer;
   // Set by the connection while its reader holds bytes the client sent
   // beyond the request being answered: a close then drains as it does for
   // unread input still in the kernel.
