@@ -15,6 +15,7 @@
 
 class THTTPReply;
 class TSvrSetupHolder;
+struct TReplyContext;
 
 // Each header line must arrive within this time; it is also the idle time
 // allowed between two requests of a kept-alive connection.
@@ -159,12 +160,10 @@ class TSvrHttpThread {
   // Refuses the request with the code (the first refusal stands) and ends
   // the connection after the reply.
   void Refuse(uint16_t code);
-  std::unique_ptr<THTTPReply> ChooseReply();
-  std::unique_ptr<THTTPReply> ErrorReply(uint16_t code, const std::string& text);
-  std::unique_ptr<THTTPReply> GatewayReply(const std::string& application,
-                                           const std::string& file,
-                                           const std::string& extraPath,
-                                           const std::string& requested);
+  // The reply for the request: the reader's refusal, or the route's.
+  std::unique_ptr<THTTPReply> ChooseReply(const TReplyContext& context);
+  std::unique_ptr<THTTPReply> ErrorReply(const TReplyContext& context, uint16_t code,
+                                         const std::string& text);
 
   std::atomic<bool> TerminateRequested{false};
   TBodyReservation BodyShare;

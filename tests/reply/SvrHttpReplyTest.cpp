@@ -19,11 +19,7 @@ std::pair<int, std::string> Parse(const std::string& line) {
   return {method, url};
 }
 
-TAccessRecord RecordFor(const std::string& path) {
-  TConnection connection("GET / HTTP/1.0");
-  THTTPReply reply(connection.Header, false, connection.Socket, connection.Body);
-  return reply.ReadAccessRecord(path);
-}
+TAccessRecord RecordFor(const std::string& path) { return ReadAccessRecord(path); }
 
 }  // namespace
 
@@ -49,7 +45,8 @@ TEST(ParseRequestLine, SimpleRequestsAndLinesWithoutBlank) {
 
 TEST(ReplyBase, UrlPathAndQueryComeFromTheRawRequestLine) {
   TConnection connection("GET /a%20b?x=1&y=/c HTTP/1.0");
-  THTTPReply reply(connection.Header, false, connection.Socket, connection.Body);
+  THTTPReply reply(connection.Context());
+  reply.Prepare();
   EXPECT_EQ(reply.GetUrlPath(), "/a%20b");
   EXPECT_EQ(reply.GetQueryString(), "x=1&y=/c");
   int16_t code = 0;
@@ -59,7 +56,8 @@ TEST(ReplyBase, UrlPathAndQueryComeFromTheRawRequestLine) {
   EXPECT_EQ(text, "");
 
   TConnection plain("POST /form");
-  THTTPReply noQuery(plain.Header, false, plain.Socket, plain.Body);
+  THTTPReply noQuery(plain.Context());
+  noQuery.Prepare();
   EXPECT_EQ(noQuery.GetQueryString(), "");
   EXPECT_EQ(noQuery.GetUrlPath(), "/form");
 }
@@ -67,7 +65,8 @@ TEST(ReplyBase, UrlPathAndQueryComeFromTheRawRequestLine) {
 TEST(ReplyBase, BaseHeaderAddsDateServerAndKeepAlive) {
   TConnection connection("GET / HTTP/1.0");
   connection.Header.Values[rqConnection] = "keep-alive";
-  THTTPReply reply(connection.Header, false, connection.Socket, connection.Body);
+  THTTPReply reply(connection.Context());
+  reply.Prepare();
   reply.SendHeader();
   std::string sent = connection.Sent();
   EXPECT_NE(sent.find("\r\nDate: "), std::string::npos) << sent;
