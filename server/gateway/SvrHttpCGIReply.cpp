@@ -36,7 +36,10 @@ THTTPCGIReply::THTTPCGIReply(const TReplyContext& context, const std::string& pr
     : THTTPReply(context), Program(program), Document(document) {}
 
 void THTTPCGIReply::Prepare() {
-  const std::string& accessPath = FileExists(Document) ? Document : Program;
+  // An empty document (a stand-alone program without path info) names no
+  // file, and asking the file system about it would only cost a call.
+  const std::string& accessPath =
+      !Document.empty() && FileExists(Document) ? Document : Program;
   if (!Check(accessPath, TAccessUse::Run).Allowed()) return;
   Execute();
 }

@@ -16,9 +16,9 @@
 #include <optional>
 
 #include "server/net/Misc.h"
+#include "server/net/Request.h"
 #include "server/net/SvrMain.h"
 #include "server/net/XSSL.h"
-#include "server/net/Request.h"
 #include "server/reply/Route.h"
 #include "server/reply/SvrHttpErrReply.h"
 #include "server/reply/SvrHttpReply.h"
