@@ -64,14 +64,15 @@ TEST(Request, IsParsedOnceFromTheHeadLines) {
   EXPECT_TRUE(decoded.Climbed) << "a backslash climbs like a slash";
   EXPECT_TRUE(FromLines({"GET /a%0Db HTTP/1.0"}, body).ControlBytes);
   EXPECT_TRUE(FromLines({"GET /a%00b HTTP/1.0"}, body).ControlBytes);
-  EXPECT_FALSE(FromLines({"GET /a?%00 HTTP/1.0"}, body).ControlBytes) << "the query is not looked at";
+  EXPECT_FALSE(FromLines({"GET /a?%00 HTTP/1.0"}, body).ControlBytes)
+      << "the query is not looked at";
   EXPECT_EQ(FromLines({}, body).Url, "/") << "a refused request line keeps nothing";
 }
 
 TEST(Request, ASubRequestHasItsOwnLineAndKeepsTheClient) {
   TMemoryStream body;
-  const TRequest page =
-      FromLines({"POST /page.shtml?q=1 HTTP/1.0", "Cookie: c=1", "Authorization: Basic eDp5"}, body);
+  const TRequest page = FromLines(
+      {"POST /page.shtml?q=1 HTTP/1.0", "Cookie: c=1", "Authorization: Basic eDp5"}, body);
   const TRequest sub = page.WithUrl("/inc/../x.txt?y=2", "/x.txt?y=2", false);
   EXPECT_EQ(sub.RequestLine(), "GET /x.txt?y=2 HTTP/1.0");
   EXPECT_EQ(sub.Method, mtGet);

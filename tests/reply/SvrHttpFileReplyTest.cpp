@@ -98,7 +98,8 @@ TEST(FileReply, AccessFileItselfAndTlsMismatchAreRefused) {
 
   TempDir plain;
   WriteFile(plain / "a.html", "x");
-  EXPECT_EQ(StatusOf(*PreparedReply<THTTPFileReply>(connection.Context(true), Sys(plain / "a.html"))),
+  EXPECT_EQ(StatusOf(*PreparedReply<THTTPFileReply>(connection.Context(true),
+                                                    Sys(plain / "a.html"))),
             403)
       << "a TLS request into a directory without access file";
 }
@@ -281,12 +282,14 @@ TEST(DirReply, TlsNeedsAnAccessFileThatSaysSo) {
   TempDir dir;
   TConnection connection("GET /d/ HTTP/1.0");
   std::string text;
-  EXPECT_EQ(StatusOf(*PreparedReply<THTTPDirReply>(connection.Context(true), Sys(dir.Path()) + "\\"),
+  EXPECT_EQ(StatusOf(*PreparedReply<THTTPDirReply>(connection.Context(true),
+                                                   Sys(dir.Path()) + "\\"),
                      &text),
             403);
   EXPECT_EQ(text, "/d/");
   WriteFile(dir / "http.aut", "[ostatni]\nisSSL=1\n");
-  EXPECT_EQ(StatusOf(*PreparedReply<THTTPDirReply>(connection.Context(true), Sys(dir.Path()) + "\\")),
+  EXPECT_EQ(StatusOf(*PreparedReply<THTTPDirReply>(connection.Context(true),
+                                                   Sys(dir.Path()) + "\\")),
             200);
 }
 
