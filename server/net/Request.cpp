@@ -1,6 +1,7 @@
 #include "server/net/Request.h"
 
 #include <cctype>
+#include <utility>
 
 #include "server/net/Misc.h"
 
@@ -63,19 +64,19 @@ TRequest TRequest::FromLines(const std::vector<std::string>& lines, TMemoryStrea
   for (const std::string& line : lines) header.ParseLine(line);
   // A refused request line leaves no lines, and nothing of it is kept.
   header.RequestLine = lines.empty() ? std::string() : lines.front();
-  return FromHeader(header, body, peerAddr, isTLS, connectionNumber);
+  return FromHeader(std::move(header), body, peerAddr, isTLS, connectionNumber);
 }
 
-TRequest TRequest::FromHeader(const TRequestHeader& header, TMemoryStream& body,
+TRequest TRequest::FromHeader(TRequestHeader header, TMemoryStream& body,
                               const std::string& peerAddr, bool isTLS,
                               uint32_t connectionNumber) {
   TRequest request;
-  request.Header = header;
+  request.Header = std::move(header);
   request.Body = &body;
   request.PeerAddr = peerAddr;
   request.IsTLS = isTLS;
   request.ConnectionNumber = connectionNumber;
-  const std::string& authorization = header.Get(rqAuthorization);
+  const std::string& authorization = request.Header.Get(rqAuthorization);
   request.Credentials =
       authorization.size() > kAuthSchemeLength ? authorization.substr(kAuthSchemeLength) : "";
   request.ParseLine();
@@ -106,7 +107,7 @@ void TRequest::ParseLine() {
     const std::size_t protocol = Query.find(" HTTP/");
     if (protocol != std::string::npos) Query.erase(protocol);
   }
-  const std::size_t protocol = line.rfind(" HTTP/");
+  const std::size_t protocol = line.find(" HTTP/");
   Version = protocol == std::string::npos ? std::string() : line.substr(protocol + 1);
 }
 

@@ -23,7 +23,7 @@ class TRequest {
                             const std::string& peerAddr, bool isTLS,
                             uint32_t connectionNumber);
   // The request of a header whose RequestLine and values are already set.
-  static TRequest FromHeader(const TRequestHeader& header, TMemoryStream& body,
+  static TRequest FromHeader(TRequestHeader header, TMemoryStream& body,
                              const std::string& peerAddr, bool isTLS,
                              uint32_t connectionNumber = 0);
   // A sub-request for a URL the caller has already decoded and freed of
