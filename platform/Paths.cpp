@@ -1,6 +1,7 @@
 #include "platform/Paths.h"
 
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -61,6 +62,27 @@ int64_t FileSize(const std::string& path) {
   struct stat st;
   if (!StatPath(path, st) || !S_ISREG(st.st_mode)) return -1;
   return static_cast<int64_t>(st.st_size);
+}
+
+TPathStat StatPathInfo(const std::string& path) {
+  TPathStat info;
+  struct stat st;
+  if (!StatPath(path, st)) return info;
+  info.Kind = S_ISREG(st.st_mode)   ? TPathKind::File
+              : S_ISDIR(st.st_mode) ? TPathKind::Directory
+                                    : TPathKind::Other;
+  info.Size = info.Kind == TPathKind::File ? static_cast<int64_t>(st.st_size) : 0;
+  info.LastWriteTime = st.st_mtime;
+  info.ModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  info.Device = static_cast<uint64_t>(st.st_dev);
+  info.Inode = static_cast<uint64_t>(st.st_ino);
+  return info;
+}
+
+int64_t FileClockNowNs() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 std::string ProgramFileName() {

@@ -51,25 +51,18 @@ std::unique_ptr<THTTPReply> MakeGatewayReply(TGatewayKind kind, const std::strin
                                              const std::string& file,
                                              const std::string& pathInfo,
                                              const std::string& extPathInfo,
-                                             const TGatewayRequest& request) {
-  TRequestHeader& header = request.Header;
+                                             const TReplyContext& context) {
   switch (kind) {
     case TGatewayKind::Exec:
-      return std::make_unique<THTTPCGIReply>(header, request.IsTLS, request.Thread, file, pathInfo,
-                                             request.Socket, request.Body);
+      return std::make_unique<THTTPCGIReply>(context, file, pathInfo);
     case TGatewayKind::Isapi:
-      return std::make_unique<THTTPISAPIReply>(header, request.IsTLS, request.Thread, pathInfo,
-                                               file, request.Socket, request.Body);
+      return std::make_unique<THTTPISAPIReply>(context, pathInfo, file);
     case TGatewayKind::Ssi:
-      return std::make_unique<THTTPSSIReply>(header, request.IsTLS, request.Thread, file,
-                                             request.Socket, request.Body);
+      return std::make_unique<THTTPSSIReply>(context, file);
     case TGatewayKind::IsapiExt:
-      return std::make_unique<THTTPISAPIExtReply>(header, request.IsTLS, request.Thread,
-                                                  application, extPathInfo, file, request.Socket,
-                                                  request.Body);
+      return std::make_unique<THTTPISAPIExtReply>(context, application, extPathInfo, file);
     case TGatewayKind::Cgi:
-      return std::make_unique<THTTPCGIReply>(header, request.IsTLS, request.Thread, application,
-                                             file, request.Socket, request.Body);
+      return std::make_unique<THTTPCGIReply>(context, application, file);
     case TGatewayKind::MissingPseudo:
     case TGatewayKind::MissingInterpreter:
       break;

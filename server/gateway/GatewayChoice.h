@@ -1,20 +1,12 @@
 #pragma once
 // The gateway choice: which reply serves a file for which FindApplication
-// found an interpreter. The connection thread, the error reply (custom error
-// pages) and the SSI reply (includes) all choose through here.
+// found an interpreter. The route (server/reply/Route.h) chooses through
+// here for the connection, for includes and for custom error pages.
 
 #include <memory>
 #include <string>
 
 #include "server/reply/SvrHttpReply.h"
-
-struct TGatewayRequest {
-  TRequestHeader& Header;
-  bool IsTLS;
-  TSvrHttpThread* Thread;
-  TSvrSocket& Socket;
-  TMemoryStream& Body;
-};
 
 enum class TGatewayKind {
   Exec,       // "TOVK/EXEC": the file is a CGI program
@@ -35,11 +27,12 @@ TGatewayKind ClassifyGateway(const std::string& application, const std::string& 
 std::string GatewayPathInfo(const std::string& mappedPath, const std::string& requestedUrl,
                             const std::string& extraPath);
 
-// Builds the reply of a gateway row; null for the two Missing kinds.
+// Builds the reply of a gateway row, not yet prepared; null for the two
+// Missing kinds.
 // pathInfo is the row's path info (the caller applies its own rule);
 // extPathInfo is the extra path FindApplication gave (for IsapiExt).
 std::unique_ptr<THTTPReply> MakeGatewayReply(TGatewayKind kind, const std::string& application,
                                              const std::string& file,
                                              const std::string& pathInfo,
                                              const std::string& extPathInfo,
-                                             const TGatewayRequest& request);
+                                             const TReplyContext& context);

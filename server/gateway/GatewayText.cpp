@@ -12,10 +12,6 @@ std::string MethodName(uint8_t method) {
   }
 }
 
-std::string CredentialsText(const std::string& authorization) {
-  return authorization.size() > 6 ? authorization.substr(6) : std::string();
-}
-
 bool TakeHeaderBlock(TMemoryStream& output, TResponseHeader& response) {
   const std::string& all = output.Bytes();
   std::string start = all.substr(0, kHeaderBlockLimit);

@@ -1,7 +1,7 @@
 #pragma once
 // Small pieces the gateway replies share: the method's name for programs
-// and extensions, the credentials text, and the header block at the start
-// of a program's or an extension's output.
+// and extensions, and the header block at the start of a program's or an
+// extension's output.
 
 #include <cstdint>
 #include <string>
@@ -11,9 +11,6 @@
 
 // "GET", "POST", "HEAD", or "Unknown" for any other method code.
 std::string MethodName(uint8_t method);
-
-// The Authorization value without "Basic " (its first 6 characters).
-std::string CredentialsText(const std::string& authorization);
 
 // A header block must end within this many bytes of the output's start.
 constexpr std::size_t kHeaderBlockLimit = 1024;

@@ -2,7 +2,6 @@
 
 #include "platform/Paths.h"
 #include "server/gateway/GatewayText.h"
-#include "server/net/MD5.h"
 #include "server/net/ShellLink.h"
 #include "server/reply/SvrSetupHolder.h"
 #include "server/shell/Loging.h"
@@ -32,27 +31,16 @@ std::string StreamToText(TMemoryStream& stream) {
 
 }  // namespace
 
-THTTPCGIReply::THTTPCGIReply(TRequestHeader& header, bool isTLS, TSvrHttpThread* thread,
-                             const std::string& program, const std::string& document,
-                             TSvrSocket& socket, TMemoryStream& body)
-    : THTTPReply(header, isTLS, socket, body),
-      Thread(thread),
-      Program(program),
-      Document(document) {
-  Credentials.clear();
-  const std::string& accessPath = FileExists(Document) ? Document : Program;
-  TAccessRecord access = ReadAccessRecord(accessPath);
-  if (IsTLS != access.IsSSL || !access.Spoustet) {
-    StatusCode = 403;
-    StatusText = GetUrlPath();
-    return;
-  }
-  Credentials = CredentialsText(Header.Get(rqAuthorization));
-  if (!access.Rights.empty() && access.Rights != MD5HexString(Credentials)) {
-    StatusCode = 401;
-    StatusText = GetUrlPath();
-    return;
-  }
+THTTPCGIReply::THTTPCGIReply(const TReplyContext& context, const std::string& program,
+                             const std::string& document)
+    : THTTPReply(context), Program(program), Document(document) {}
+
+void THTTPCGIReply::Prepare() {
+  // An empty document (a stand-alone program without path info) names no
+  // file, and asking the file system about it would only cost a call.
+  const std::string& accessPath =
+      !Document.empty() && FileExists(Document) ? Document : Program;
+  if (!Check(accessPath, TAccessUse::Run).Allowed()) return;
   Execute();
 }
 
@@ -67,23 +55,23 @@ std::unique_ptr<TMemoryStream> THTTPCGIReply::GetBodyCopy() { return CopyOfBuffe
 TEnvList THTTPCGIReply::BuildEnvironmentList() const {
   TEnvList list;
   AddEnvLine(list, "CONTENT_LENGTH=" + std::to_string(ContentLength));
-  AddEnvLine(list, "CONTENT_TYPE=" + Header.Get(rqContentType));
+  AddEnvLine(list, "CONTENT_TYPE=" + Request.Get(rqContentType));
   AddEnvLine(list, "QUERY_STRING=" + GetQueryString());
   AddEnvLine(list, "GATEWAY_INTERFACE=CGI/1.1");
   AddEnvLine(list, "SERVER_PROTOCOL=HTTP/1.0");
   AddEnvLine(list, "SERVER_SOFTWARE=" + ServerSoftware);
-  AddEnvLine(list, "SERVER_PORT=" + std::to_string(Settings().Port));
+  AddEnvLine(list, "SERVER_PORT=" + std::to_string(Setup.Port));
   AddEnvLine(list, "SCRIPT_NAME=" + GetUrlPath());
   AddEnvLine(list, "REQUEST_METHOD=" + MethodName(Method));
-  AddEnvLine(list, "HTTP_USER_AGENT=" + Header.Get(rqUserAgent));
-  AddEnvLine(list, "HTTP_REFERER=" + Header.Get(rqReferer));
-  AddEnvLine(list, "HTTP_ACCEPT=" + Header.Get(rqAccept));
-  AddEnvLine(list, "HTTP_ACCEPT_CHARSET=" + Header.Get(rqAcceptCharset));
-  AddEnvLine(list, "HTTP_ACCEPT_ENCODING=" + Header.Get(rqAcceptEncoding));
-  AddEnvLine(list, "HTTP_ACCEPT_LANGUAGE=" + Header.Get(rqAcceptLanguage));
-  AddEnvLine(list, "HTTP_HOST=" + Header.Get(rqHost));
-  AddEnvLine(list, "HTTP_COOKIE=" + Header.Get(rqCookie));
-  AddEnvLine(list, "REMOTE_ADDR=" + Socket.PeerAddress());
+  AddEnvLine(list, "HTTP_USER_AGENT=" + Request.Get(rqUserAgent));
+  AddEnvLine(list, "HTTP_REFERER=" + Request.Get(rqReferer));
+  AddEnvLine(list, "HTTP_ACCEPT=" + Request.Get(rqAccept));
+  AddEnvLine(list, "HTTP_ACCEPT_CHARSET=" + Request.Get(rqAcceptCharset));
+  AddEnvLine(list, "HTTP_ACCEPT_ENCODING=" + Request.Get(rqAcceptEncoding));
+  AddEnvLine(list, "HTTP_ACCEPT_LANGUAGE=" + Request.Get(rqAcceptLanguage));
+  AddEnvLine(list, "HTTP_HOST=" + Request.Get(rqHost));
+  AddEnvLine(list, "HTTP_COOKIE=" + Request.Get(rqCookie));
+  AddEnvLine(list, "REMOTE_ADDR=" + Request.PeerAddr);
   AddEnvLine(list, "PATH_TRANSLATED=" + (Document.empty() ? Program : Document));
   return list;
 }
@@ -92,7 +80,7 @@ bool THTTPCGIReply::RunProgram() {
   try {
     std::string bodyText;
     ContentLength = 0;
-    const std::string& contentLength = Header.Get(rqContentLength);
+    const std::string& contentLength = Request.Get(rqContentLength);
     if (!contentLength.empty()) {
       bodyText = StreamToText(RequestBody);
       ContentLength = StrToIntDef(contentLength, 0);

@@ -12,18 +12,18 @@ class THTTPCGIReply : public THTTPReply {
  public:
   // program: the program to run; document: its script (or, for a
   // stand-alone program, the path info).
-  THTTPCGIReply(TRequestHeader& header, bool isTLS, TSvrHttpThread* thread,
-                const std::string& program, const std::string& document, TSvrSocket& socket,
-                TMemoryStream& body);
+  THTTPCGIReply(const TReplyContext& context, const std::string& program,
+                const std::string& document);
   ~THTTPCGIReply() override;
 
+  // The access check, then the program's run.
+  void Prepare() override;
   void SendBody() override;
   void SendHeader() override;
   std::unique_ptr<TMemoryStream> GetBodyCopy() override;
   void Execute() override;
 
  protected:
-  TSvrHttpThread* Thread;
   std::string Program;
   std::string Document;
   TMemoryStream Output;

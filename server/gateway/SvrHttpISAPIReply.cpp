@@ -7,7 +7,6 @@
 #include "platform/Module.h"
 #include "platform/Process.h"
 #include "server/gateway/GatewayText.h"
-#include "server/net/MD5.h"
 #include "server/net/Misc.h"
 #include "server/net/ShellLink.h"
 #include "server/reply/SvrSetupHolder.h"
@@ -97,39 +96,14 @@ struct TIsapiCallbacks {
   }
 };
 
-THTTPISAPIReply::THTTPISAPIReply(TRequestHeader& header, bool isTLS, TSvrHttpThread* thread,
-                                 const std::string& extraPath,
-                                 const std::string& translatedPath, TSvrSocket& socket,
-                                 TMemoryStream& body)
-    : THTTPISAPIReply(DeferRun{}, header, isTLS, thread, extraPath, translatedPath, socket,
-                      body) {
-  CheckAccessAndRun();
-}
-
-THTTPISAPIReply::THTTPISAPIReply(DeferRun, TRequestHeader& header, bool isTLS,
-                                 TSvrHttpThread* thread, const std::string& extraPath,
-                                 const std::string& translatedPath, TSvrSocket& socket,
-                                 TMemoryStream& body)
-    : THTTPReply(header, isTLS, socket, body),
-      ExtraPath(extraPath),
-      TranslatedPath(translatedPath),
-      Thread(thread) {}
+THTTPISAPIReply::THTTPISAPIReply(const TReplyContext& context, const std::string& extraPath,
+                                 const std::string& translatedPath)
+    : THTTPReply(context), ExtraPath(extraPath), TranslatedPath(translatedPath) {}
 
 THTTPISAPIReply::~THTTPISAPIReply() = default;
 
-void THTTPISAPIReply::CheckAccessAndRun() {
-  TAccessRecord access = ReadAccessRecord(TranslatedPath);
-  if (IsTLS != access.IsSSL || !access.Spoustet) {
-    StatusCode = 403;
-    StatusText = GetUrlPath();
-    return;
-  }
-  Credentials = MD5HexString(CredentialsText(Header.Get(rqAuthorization)));
-  if (!access.Rights.empty() && access.Rights != Credentials) {
-    StatusCode = 401;
-    StatusText = GetUrlPath();
-    return;
-  }
+void THTTPISAPIReply::Prepare() {
+  if (!Check(TranslatedPath, TAccessUse::Run).Allowed()) return;
   Execute();
 }
 
@@ -169,7 +143,7 @@ void THTTPISAPIReply::CallExtension(PFN_HTTPEXTENSIONPROC proc) {
   std::string query = GetQueryString();
   std::string pathInfo = ExtraPath;
   std::string pathTranslated = TranslatedPath;
-  std::string contentType = Header.Get(rqContentType);
+  std::string contentType = Request.Get(rqContentType);
 
   EXTENSION_CONTROL_BLOCK block;
   std::memset(&block, 0, sizeof block);
@@ -213,39 +187,35 @@ BOOL THTTPISAPIReply::SupportFunction(DWORD request, LPVOID, LPDWORD, LPDWORD) {
 }
 
 bool THTTPISAPIReply::ServerVariable(const std::string& upperName, std::string& value) {
-  if (upperName == "CONTENT_LENGTH") value = Header.Get(rqContentLength);
-  else if (upperName == "CONTENT_TYPE") value = Header.Get(rqContentType);
+  if (upperName == "CONTENT_LENGTH") value = Request.Get(rqContentLength);
+  else if (upperName == "CONTENT_TYPE") value = Request.Get(rqContentType);
   else if (upperName == "SERVER_PROTOCOL") value = "HTTP/1.0";
   else if (upperName == "SERVER_SOFTWARE") value = ServerSoftware;
-  else if (upperName == "SERVER_PORT") value = std::to_string(Settings().Port);
+  else if (upperName == "SERVER_PORT") value = std::to_string(Setup.Port);
   else if (upperName == "SCRIPT_NAME") value = GetUrlPath();
   else if (upperName == "REQUEST_METHOD") value = MethodName(Method);
-  else if (upperName == "HTTP_USER_AGENT") value = Header.Get(rqUserAgent);
-  else if (upperName == "HTTP_REFERER") value = Header.Get(rqReferer);
-  else if (upperName == "REMOTE_ADDR") value = Socket.PeerAddress();
+  else if (upperName == "HTTP_USER_AGENT") value = Request.Get(rqUserAgent);
+  else if (upperName == "HTTP_REFERER") value = Request.Get(rqReferer);
+  else if (upperName == "REMOTE_ADDR") value = Request.PeerAddr;
   else if (upperName == "PATH_TRANSLATED") value = TranslatedPath;
   else if (upperName == "GATEWAY_INTERFACE") value = "ISAPI";
   else if (upperName == "PATH_INFO") value = ExtraPath;
-  else if (upperName == "HTTP_COOKIE") value = Header.Get(rqCookie);
+  else if (upperName == "HTTP_COOKIE") value = Request.Get(rqCookie);
   else if (upperName == "QUERY_STRING") value = GetQueryString();
   else return false;
   return true;
 }
 
-THTTPISAPIExtReply::THTTPISAPIExtReply(TRequestHeader& header, bool isTLS,
-                                       TSvrHttpThread* thread, const std::string& libraryPath,
+THTTPISAPIExtReply::THTTPISAPIExtReply(const TReplyContext& context,
+                                       const std::string& libraryPath,
                                        const std::string& extraPath,
-                                       const std::string& translatedPath, TSvrSocket& socket,
-                                       TMemoryStream& body)
-    : THTTPISAPIReply(DeferRun{}, header, isTLS, thread, extraPath, translatedPath, socket, body),
-      LibraryPath(libraryPath) {
-  CheckAccessAndRun();
-}
+                                       const std::string& translatedPath)
+    : THTTPISAPIReply(context, extraPath, translatedPath), LibraryPath(libraryPath) {}
 
 void THTTPISAPIExtReply::Execute() { THTTPISAPIReply::Execute(); }
 
 void THTTPISAPIExtReply::RunExtension() {
-  PFN_HTTPEXTENSIONPROC proc = Settings().FindModuleProc(LibraryPath);
+  PFN_HTTPEXTENSIONPROC proc = Setup.FindModuleProc(LibraryPath);
   if (!proc) {
     StatusCode = 500;
     StatusText = MissingProcText(LibraryPath);

@@ -10,11 +10,12 @@
 
 class THTTPISAPIReply : public THTTPReply {
  public:
-  THTTPISAPIReply(TRequestHeader& header, bool isTLS, TSvrHttpThread* thread,
-                  const std::string& extraPath, const std::string& translatedPath,
-                  TSvrSocket& socket, TMemoryStream& body);
+  THTTPISAPIReply(const TReplyContext& context, const std::string& extraPath,
+                  const std::string& translatedPath);
   ~THTTPISAPIReply() override;
 
+  // The access check, then the extension's run.
+  void Prepare() override;
   void SendBody() override;
   void SendHeader() override;
   std::unique_ptr<TMemoryStream> GetBodyCopy() override;
@@ -22,13 +23,6 @@ class THTTPISAPIReply : public THTTPReply {
   virtual void RunExtension();
 
  protected:
-  // For the Ext variant: construct without running, so that its own fields
-  // are set before the checks and the run.
-  struct DeferRun {};
-  THTTPISAPIReply(DeferRun, TRequestHeader& header, bool isTLS, TSvrHttpThread* thread,
-                  const std::string& extraPath, const std::string& translatedPath,
-                  TSvrSocket& socket, TMemoryStream& body);
-  void CheckAccessAndRun();
   // Fills the control block, calls the entry point, and turns an exception
   // out of it into 500.
   void CallExtension(PFN_HTTPEXTENSIONPROC proc);
@@ -42,14 +36,12 @@ class THTTPISAPIReply : public THTTPReply {
   TMemoryStream Output;
   std::string ExtraPath;
   std::string TranslatedPath;
-  TSvrHttpThread* Thread;
 };
 
 class THTTPISAPIExtReply : public THTTPISAPIReply {
  public:
-  THTTPISAPIExtReply(TRequestHeader& header, bool isTLS, TSvrHttpThread* thread,
-                     const std::string& libraryPath, const std::string& extraPath,
-                     const std::string& translatedPath, TSvrSocket& socket, TMemoryStream& body);
+  THTTPISAPIExtReply(const TReplyContext& context, const std::string& libraryPath,
+                     const std::string& extraPath, const std::string& translatedPath);
 
   void Execute() override;
   void RunExtension() override;

@@ -6,12 +6,10 @@
 #include "platform/FileSearch.h"
 #include "platform/Paths.h"
 #include "platform/TimeZone.h"
-#include "server/gateway/GatewayChoice.h"
 #include "server/gateway/GatewayText.h"
-#include "server/net/MD5.h"
 #include "server/net/Misc.h"
 #include "server/net/ShellLink.h"
-#include "server/reply/SvrHttpFileReply.h"
+#include "server/reply/Route.h"
 #include "server/reply/SvrSetupHolder.h"
 #include "server/shell/Loging.h"
 #include "server/shell/MsgCat.h"
@@ -28,16 +26,6 @@ constexpr uint16_t kMsgMissingTarget = 27;
 
 // SSI documents being processed on this thread, the outermost counting 1.
 thread_local int IncludeDepth = 0;
-
-// Puts the request line back when it goes: an include rewrites the shared
-// line for its target only, the rest of the page and the access log read
-// the line the page was asked with.
-struct TRequestLineGuard {
-  explicit TRequestLineGuard(std::string& line) : Line(line), Saved(line) {}
-  ~TRequestLineGuard() { Line = Saved; }
-  std::string& Line;
-  const std::string Saved;
-};
 
 struct TDepthGuard {
   TDepthGuard() { ++IncludeDepth; }
@@ -94,27 +82,14 @@ std::string FileNamePart(const std::string& path) {
 
 }  // namespace
 
-THTTPSSIReply::THTTPSSIReply(TRequestHeader& header, bool isTLS, TSvrHttpThread* thread,
-                             const std::string& documentPath, TSvrSocket& socket,
-                             TMemoryStream& body)
-    : THTTPReply(header, isTLS, socket, body), Thread(thread), DocumentPath(documentPath) {
-  TAccessRecord access = ReadAccessRecord(DocumentPath);
-  if (access.Unreadable || IsTLS != access.IsSSL) {
-    StatusCode = 403;
-    StatusText = GetUrlPath();
-    return;
-  }
-  Credentials = CredentialsText(Header.Get(rqAuthorization));
-  if (!access.Rights.empty() && access.Rights != MD5HexString(Credentials)) {
-    StatusCode = 401;
-    StatusText = GetUrlPath();
-    return;
-  }
-  // Refused, yet processed all the same: the 403 is what the client gets.
-  if (UpperCase(FileNamePart(DocumentPath)) == "HTTP.AUT") {
-    StatusCode = 403;
-    StatusText = GetUrlPath();
-  }
+THTTPSSIReply::THTTPSSIReply(const TReplyContext& context, const std::string& documentPath)
+    : THTTPReply(context), DocumentPath(documentPath) {}
+
+void THTTPSSIReply::Prepare() {
+  // An access file itself is refused, yet processed all the same: the 403
+  // is what the client gets.
+  const TAccessAnswer answer = Check(DocumentPath, TAccessUse::Parse);
+  if (!answer.Allowed() && !answer.ByName) return;
   if (IncludeDepth >= kMaxIncludeDepth) {
     StatusCode = 500;
     StatusText = GetUrlPath();
@@ -238,7 +213,7 @@ bool THTTPSSIReply::TargetPath(const std::string& directive, std::string& path,
       return true;
     }
     path = value;
-    Settings().MapUrlToPath(path, Header.Get(rqHost), IsTLS);
+    Setup.MapUrlToPath(path, Request.Get(rqHost), IsTLS);
     if (HasParentSegment(path)) {
       refusal = GetMsg(kMsgAboveRoot);
       return true;
@@ -250,16 +225,11 @@ bool THTTPSSIReply::TargetPath(const std::string& directive, std::string& path,
 }
 
 std::string THTTPSSIReply::AccessRefusal(const std::string& path, const std::string& shown) {
-  int16_t code = 0;
-  TAccessRecord access = ReadAccessRecord(path);
-  if (UpperCase(FileNamePart(path)) == "HTTP.AUT" || access.Unreadable ||
-      (access.Present && IsTLS != access.IsSSL)) {
-    code = 403;
-  } else if (access.Present && !CredentialsMatch(access.Rights)) {
-    code = 401;
-  }
-  if (code == 0) return std::string();
-  return "[" + GetMsg(kMsgBadDirective) + " " + std::to_string(code) + " \"" + shown + "\"]";
+  const TAccessAnswer answer =
+      CheckAccess(ReadAccessRecord(path), Request, path, TAccessUse::Peek);
+  if (answer.Allowed()) return std::string();
+  return "[" + GetMsg(kMsgBadDirective) + " " + std::to_string(answer.Code) + " \"" + shown +
+         "\"]";
 }
 
 std::string THTTPSSIReply::Echo(const std::string& directive) {
@@ -277,31 +247,24 @@ std::string THTTPSSIReply::Echo(const std::string& directive) {
   if (name == "LAST_MODIFIED") return FileModifiedText(DocumentPath);
   if (name.find('$') == std::string::npos) return GetMsg(kMsgBadDirective);
 
-  if (name == "$CONTENT_LENGTH") return Header.Get(rqContentLength);
-  if (name == "$CONTENT_TYPE") return Header.Get(rqContentType);
+  if (name == "$CONTENT_LENGTH") return Request.Get(rqContentLength);
+  if (name == "$CONTENT_TYPE") return Request.Get(rqContentType);
   if (name == "$SERVER_PROTOCOL") return "HTTP/1.0";
   if (name == "$SERVER_SOFTWARE") return ServerSoftware;
-  if (name == "$SERVER_PORT") return std::to_string(Settings().Port);
+  if (name == "$SERVER_PORT") return std::to_string(Setup.Port);
   if (name == "$SCRIPT_NAME") return GetUrlPath();
-  if (name == "$REQUEST_METHOD") {
-    // The request line may have been rewritten by an include.
-    uint8_t method = mtUnknown;
-    std::string url;
-    ParseRequestLine(Header.RequestLine, method, url);
-    return MethodName(method);
-  }
-  if (name == "$HTTP_USER_AGENT") return Header.Get(rqUserAgent);
-  if (name == "$HTTP_REFERER") return Header.Get(rqReferer);
-  if (name == "$REMOTE_ADDR") return Socket.PeerAddress();
+  if (name == "$REQUEST_METHOD") return MethodName(Method);
+  if (name == "$HTTP_USER_AGENT") return Request.Get(rqUserAgent);
+  if (name == "$HTTP_REFERER") return Request.Get(rqReferer);
+  if (name == "$REMOTE_ADDR") return Request.PeerAddr;
   if (name == "$PATH_TRANSLATED") return DocumentPath;
   if (name == "$GATEWAY_INTERFACE") return "CGI/1.1";
-  if (name == "$HTTP_COOKIE") return Header.Get(rqCookie);
+  if (name == "$HTTP_COOKIE") return Request.Get(rqCookie);
   if (name == "$QUERY_STRING") return GetQueryString();
   return "(unknown)";
 }
 
 std::unique_ptr<TMemoryStream> THTTPSSIReply::Include(const std::string& directive) {
-  TRequestLineGuard pageLine(Header.RequestLine);
   // The attribute's name is not looked at: FILE and VIRTUAL both give a URL.
   std::string value;
   std::size_t marker = directive.find("=\"");
@@ -321,32 +284,23 @@ std::unique_ptr<TMemoryStream> THTTPSSIReply::Include(const std::string& directi
   }
   const std::string requestUrl = value;
   const bool climbs = !RemoveParentSegments(value);
-  Header.RequestLine = "GET " + value + " HTTP/1.0";
-  if (climbs) return TextStream(GetMsg(kMsgAboveRoot));
-
-  std::string path = value;
-  Settings().MapUrlToPath(path, Header.Get(rqHost), IsTLS);
-  std::size_t query = path.find('?');
-  if (query != std::string::npos) path.erase(query);
-  if (HasParentSegment(path)) return TextStream(GetMsg(kMsgAboveRoot));
-
-  std::unique_ptr<THTTPReply> nested;
-  std::string program, extraPath;
-  if (!Settings().FindApplication(path, program, extraPath)) {
-    if (!FileExists(path)) return TextStream(GetMsg(kMsgMissingTarget) + value + "\"]");
-    nested = std::make_unique<THTTPFileReply>(Header, IsTLS, path, Socket, RequestBody);
-  } else {
-    TGatewayKind kind = ClassifyGateway(program, path);
-    if (kind == TGatewayKind::MissingPseudo) {
-      return TextStream(GetMsg(kMsgMissingTarget) + GetUrlPath() + "\"]");
-    }
-    if (kind == TGatewayKind::MissingInterpreter) {
-      return TextStream(GetMsg(kMsgMissingTarget) + program + "\"]");
-    }
-    TGatewayRequest request{Header, IsTLS, Thread, Socket, RequestBody};
-    nested = MakeGatewayReply(kind, program, path, GatewayPathInfo(path, requestUrl, extraPath),
-                              extraPath, request);
+  // The target is a request of its own, asked with GET for the URL; the
+  // page's own request stays as it came, for the rest of the page and the log.
+  const TRequest sub = Request.WithUrl(requestUrl, value, climbs);
+  const TRoute route = RouteRequest(sub, Setup, TRouteScope::Include);
+  switch (route.Miss) {
+    case TRouteMiss::None:
+      break;
+    case TRouteMiss::Climbs:
+      return TextStream(GetMsg(kMsgAboveRoot));
+    case TRouteMiss::NoPseudoTarget:
+      return TextStream(GetMsg(kMsgMissingTarget) + sub.Path + "\"]");
+    case TRouteMiss::NoInterpreter:
+      return TextStream(GetMsg(kMsgMissingTarget) + route.Application + "\"]");
+    case TRouteMiss::NoTarget:
+      return TextStream(GetMsg(kMsgMissingTarget) + value + "\"]");
   }
+  std::unique_ptr<THTTPReply> nested = MakeReply(route, TReplyContext{sub, Socket, Setup});
   if (!nested) return nullptr;
   int16_t code = 200;
   std::string text;

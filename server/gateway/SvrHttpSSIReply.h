@@ -14,10 +14,11 @@ constexpr int kMaxIncludeDepth = 8;
 
 class THTTPSSIReply : public THTTPReply {
  public:
-  THTTPSSIReply(TRequestHeader& header, bool isTLS, TSvrHttpThread* thread,
-                const std::string& documentPath, TSvrSocket& socket, TMemoryStream& body);
+  THTTPSSIReply(const TReplyContext& context, const std::string& documentPath);
   ~THTTPSSIReply() override;
 
+  // The access check, then the document's processing.
+  void Prepare() override;
   void SendBody() override;
   void SendHeader() override;
   std::unique_ptr<TMemoryStream> GetBodyCopy() override;
@@ -37,7 +38,6 @@ class THTTPSSIReply : public THTTPReply {
   // The marker for a target the request may not see, empty when it may.
   std::string AccessRefusal(const std::string& path, const std::string& shown);
 
-  TSvrHttpThread* Thread;
   std::string DocumentPath;
   TMemoryStream Output;
 };

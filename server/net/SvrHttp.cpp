@@ -8,15 +8,13 @@
 #include <cstring>
 #include <exception>
 
-#include "platform/Paths.h"
 #include "platform/WorkerThreads.h"
-#include "server/gateway/GatewayChoice.h"
 #include "server/net/Misc.h"
+#include "server/net/Request.h"
 #include "server/net/SvrMain.h"
 #include "server/net/XSSL.h"
+#include "server/reply/Route.h"
 #include "server/reply/SvrHttpErrReply.h"
-#include "server/reply/SvrHttpFileReply.h"
-#include "server/reply/SvrHttpInternalReply.h"
 #include "server/reply/SvrHttpReply.h"
 #include "server/reply/SvrSetupHolder.h"
 #include "server/shell/Loging.h"
@@ -44,38 +42,9 @@ constexpr int kConnectionThreadWaitSeconds = 30;
 // KiB, so the waiting threads cost a few MiB at the most.
 constexpr std::size_t kWaitingConnectionThreads = 64;
 
-// Control bytes in a decoded URL would reach file names and, through the
-// redirection target, the response header (CR LF would split it).
-bool HasControlByte(const std::string& text) {
-  for (unsigned char c : text)
-    if (c < 32 || c == 127) return true;
-  return false;
-}
-
-// The same for escapes the decoder left alone (it refuses some, %00 among
-// them, and keeps the URL as it came): in the path part they would still
-// name a control byte. A query is the gateway's and is not looked at.
-bool EscapesControlByte(const std::string& url) {
-  const std::size_t end = url.find('?');
-  for (std::size_t i = 0; i + 2 < url.size() && i < end; ++i) {
-    if (url[i] != '%') continue;
-    const std::string digits = url.substr(i + 1, 2);
-    if (!std::isxdigit(static_cast<unsigned char>(digits[0])) ||
-        !std::isxdigit(static_cast<unsigned char>(digits[1])))
-      continue;
-    const int value = std::stoi(digits, nullptr, 16);
-    if (value < 32 || value == 127) return true;
-  }
-  return false;
-}
-
 void RunConnection(void* connection) {
   std::unique_ptr<TSvrHttpThread> self(static_cast<TSvrHttpThread*>(connection));
   self->Execute();
-}
-
-std::string EndWithBackslash(const std::string& path) {
-  return !path.empty() && path.back() == '\\' ? path : path + "\\";
 }
 
 }  // namespace
@@ -206,113 +175,45 @@ bool TSvrHttpThread::ReadRequest() {
   return Reader->Read();
 }
 
-std::unique_ptr<THTTPReply> TSvrHttpThread::ErrorReply(uint16_t code, const std::string& text) {
-  return std::make_unique<THTTPErrReply>(Header, IsTLS, this, text, code, *Socket, Body);
+std::unique_ptr<THTTPReply> TSvrHttpThread::ErrorReply(const TReplyContext& context,
+                                                       uint16_t code, const std::string& text) {
+  return PreparedReply<THTTPErrReply>(context, text, code);
 }
 
-std::unique_ptr<THTTPReply> TSvrHttpThread::GatewayReply(const std::string& application,
-                                                         const std::string& file,
-                                                         const std::string& extraPath,
-                                                         const std::string& requested) {
-  const TGatewayKind kind = ClassifyGateway(application, file);
-  if (kind == TGatewayKind::MissingPseudo) return ErrorReply(404, file);
-  if (kind == TGatewayKind::MissingInterpreter)
-    return ErrorReply(500, "Server nenalezi interptetr \"" + UpperCase(application) + "\".");
-
-  std::string pathInfo;
-  if ((kind == TGatewayKind::Exec || kind == TGatewayKind::Isapi) && !extraPath.empty()) {
-    const std::size_t slash = file.rfind('\\');
-    const std::string fileName = slash == std::string::npos ? file : file.substr(slash + 1);
-    const std::size_t at = requested.find(fileName);
-    if (!fileName.empty() && at != std::string::npos) {
-      pathInfo = requested.substr(at + fileName.size());
-      const std::size_t query = pathInfo.find('?');
-      if (query != std::string::npos) pathInfo.erase(query);
-    }
-  }
-  TGatewayRequest request{Header, IsTLS, this, *Socket, Body};
-  std::unique_ptr<THTTPReply> reply =
-      MakeGatewayReply(kind, application, file, pathInfo, extraPath, request);
-  if (!reply)
-    return ErrorReply(500, "Server nenalezi interptetr \"" + UpperCase(application) + "\".");
-  return reply;
-}
-
-std::unique_ptr<THTTPReply> TSvrHttpThread::ChooseReply() {
-  for (const std::string& line : Lines) Header.ParseLine(line);
-  // A refused request line leaves no lines, and nothing of it is kept.
-  Header.RequestLine = Lines.empty() ? std::string() : Lines.front();
-  ParseRequestLine(Header.RequestLine, Method, Url);
-
-  // A URL that cannot be decoded (a plain "?" makes it fail) stays as it came.
-  const bool decoded = !Url.empty() && PercentDecode(Url, true);
-  const std::string requested = Url;
-  const bool controlBytes =
-      HasControlByte(requested) || (!decoded && EscapesControlByte(requested));
-  if (Url.empty()) Url = "/";
-  // A backslash is a separator to the file system, so it counts as "/" when
-  // parent segments are removed: "\..\" must not climb where "/../" cannot.
-  for (char& c : Url)
-    if (c == '\\') c = '/';
-  const bool climbed = !RemoveParentSegments(Url);
-
-  if (ReaderStatus != 0) return ErrorReply(ReaderStatus, "");
-  if (controlBytes) {
+std::unique_ptr<THTTPReply> TSvrHttpThread::ChooseReply(const TReplyContext& context) {
+  if (ReaderStatus != 0) return ErrorReply(context, ReaderStatus, "");
+  if (context.Request.ControlBytes) {
     CloseAfterReply = true;
-    return ErrorReply(400, "");
+    return ErrorReply(context, 400, "");
   }
-
-  std::string path = Url;
-  Settings().MapUrlToPath(path, Header.Get(rqHost), IsTLS);
-  const std::size_t query = path.find('?');
-  if (query != std::string::npos) path.erase(query);
-
-  if (path.empty()) return ErrorReply(404, "\"\"");
-  if (Method == mtUnknown) return ErrorReply(501, "");
-  if (climbed || HasParentSegment(path)) return ErrorReply(403, requested);
-  if (PosText("\\ISWD\\", path) > 0)
-    return std::make_unique<THTTPInternalReply>(Header, IsTLS, path, *Socket, Body);
-
-  std::string file = path, application, extraPath;
-  if (Settings().FindApplication(file, application, extraPath))
-    return GatewayReply(application, file, extraPath, requested);
-  if (FileExists(path)) return std::make_unique<THTTPFileReply>(Header, IsTLS, path, *Socket, Body);
-
-  std::string directory = path, document;
-  bool alreadyEnded = false;
-  if (Settings().FindDefaultDocument(directory, document, alreadyEnded)) {
-    if (!alreadyEnded) return ErrorReply(301, requested + "/");
-    std::string documentFile = document;
-    if (Settings().FindApplication(documentFile, application, extraPath))
-      return GatewayReply(application, documentFile, extraPath, requested);
-    return std::make_unique<THTTPFileReply>(Header, IsTLS, document, *Socket, Body);
-  }
-  if (DirectoryExists(path)) {
-    if (!requested.empty() && requested.back() != '/') return ErrorReply(301, requested + "/");
-    return std::make_unique<THTTPDirReply>(Header, IsTLS, EndWithBackslash(path), *Socket, Body);
-  }
-  return ErrorReply(404, Url + "<P>" + path);
+  return MakeReply(RouteRequest(context.Request, context.Setup), context);
 }
 
 void TSvrHttpThread::HandleRequest() {
   // No lines and no refusal: the client sent an empty line first.
   if (Lines.empty() && ReaderStatus == 0) return;
-  std::unique_ptr<THTTPReply> reply = ChooseReply();
+  TRequest request = TRequest::FromLines(Lines, Body, PeerAddr, IsTLS, ConnectionNumber);
+  Method = request.Method;
+  Url = request.Url;
+  const TReplyContext context{request, *Socket, Settings()};
+  std::unique_ptr<THTTPReply> reply = ChooseReply(context);
   int16_t code = 200;
   std::string text;
   if (reply->GetStatus(code, text)) {
     reply.reset();
-    reply = ErrorReply(static_cast<uint16_t>(code), text);
+    reply = ErrorReply(context, static_cast<uint16_t>(code), text);
   }
   Socket->HoldWrites();
   reply->SendHeader();
   // Without a length the client can tell the end of the body only by the
   // connection's end (error pages are sent so).
   if (reply->Response().Get(rsContentLength).empty()) CloseAfterReply = true;
-  LogAccess(PeerAddr, Header.Get(rqHost), Header.UserName, Header.RequestLine,
+  LogAccess(PeerAddr, request.Get(rqHost), request.Header.UserName, request.RequestLine(),
             reply->Response().StatusCode, reply->Response().Get(rsContentLength),
-            Header.Get(rqReferer), Header.Get(rqUserAgent));
-  if (Method != mtHead) reply->SendBody();
+            request.Get(rqReferer), request.Get(rqUserAgent));
+  if (request.Method != mtHead) reply->SendBody();
   Socket->Flush();
   reply.reset();
+  // The connection loop decides on keep-alive by the request's header.
+  Header = std::move(request.Header);
 }

@@ -16,6 +16,7 @@
 
 class THTTPReply;
 class TSvrSetupHolder;
+struct TReplyContext;
 
 class TSvrHttpThread {
  public:
@@ -78,12 +79,10 @@ class TSvrHttpThread {
   void Serve();
   // Ends a connection after a reply, draining input the reader left.
   void CloseAfterAnswer();
-  std::unique_ptr<THTTPReply> ChooseReply();
-  std::unique_ptr<THTTPReply> ErrorReply(uint16_t code, const std::string& text);
-  std::unique_ptr<THTTPReply> GatewayReply(const std::string& application,
-                                           const std::string& file,
-                                           const std::string& extraPath,
-                                           const std::string& requested);
+  // The reply for the request: the reader's refusal, or the route's.
+  std::unique_ptr<THTTPReply> ChooseReply(const TReplyContext& context);
+  std::unique_ptr<THTTPReply> ErrorReply(const TReplyContext& context, uint16_t code,
+                                         const std::string& text);
 
   std::atomic<bool> TerminateRequested{false};
   // Created over Socket when the first request is read; keeps what a

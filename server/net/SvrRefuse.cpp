@@ -97,10 +97,11 @@ std::string RefusalAnswer() {
   // is just what an overloaded server cannot afford for a connection it
   // does not serve. A holder of its own has no custom pages.
   TSettingsPin noCustomPages(std::make_shared<TSvrSetupHolder>());
-  TRequestHeader header;
   TMemoryStream body;
+  const TRequest request = TRequest::FromHeader(TRequestHeader(), body, "", false);
   TCaptureSocket capture;
-  THTTPErrReply reply(header, false, nullptr, "", kRefusalStatus, capture, body);
+  THTTPErrReply reply(TReplyContext{request, capture, Settings()}, "", kRefusalStatus);
+  reply.Prepare();
   reply.SendHeader();
   reply.SendBody();
   return capture.Written;

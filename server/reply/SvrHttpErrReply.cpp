@@ -1,10 +1,8 @@
 #include "server/reply/SvrHttpErrReply.h"
 
-#include "platform/Paths.h"
-#include "server/gateway/GatewayChoice.h"
 #include "server/net/Misc.h"
 #include "server/net/ShellLink.h"
-#include "server/reply/SvrHttpFileReply.h"
+#include "server/reply/Route.h"
 #include "server/reply/SvrSetupHolder.h"
 #include "server/shell/MsgCat.h"
 
@@ -61,32 +59,25 @@ std::string RealmValue(const std::string& text) {
 
 }  // namespace
 
-THTTPErrReply::THTTPErrReply(TRequestHeader& header, bool isTLS, TSvrHttpThread* thread,
-                             const std::string& messageText, uint16_t status,
-                             TSvrSocket& socket, TMemoryStream& body)
-    : THTTPReply(header, isTLS, socket, body), Status(status), MessageText(messageText),
-      Thread(thread) {
+THTTPErrReply::THTTPErrReply(const TReplyContext& context, const std::string& messageText,
+                             uint16_t status)
+    : THTTPReply(context), Status(status), MessageText(messageText) {}
+
+void THTTPErrReply::Prepare() {
   std::string pagePath;
-  if (StatusIndex(status) >= 0) {
-    GetErrTexts(status, Title, Description);
+  if (StatusIndex(Status) >= 0) {
+    GetErrTexts(Status, Title, Description);
     Title = Title.substr(0, kShortTextMax);
     Description = Description.substr(0, kShortTextMax);
-    pagePath = Settings().ErrorPagePath(status);
+    pagePath = Setup.ErrorPagePath(Status);
   }
   if (pagePath.empty()) return;
 
-  std::string program, extraPath;
-  std::string lookup = pagePath;
-  if (Settings().FindApplication(lookup, program, extraPath)) {
-    TGatewayKind kind = ClassifyGateway(program, pagePath);
-    TGatewayRequest request{header, isTLS, thread, socket, body};
-    // For a custom page the extra path is both the path info of the
-    // pseudo-interpreters and the extension's path info.
-    Nested = MakeGatewayReply(kind, program, pagePath, extraPath, extraPath, request);
-  } else if (FileExists(pagePath)) {
-    Nested = std::make_unique<THTTPFileReply>(header, isTLS, pagePath, socket, body);
-  }
-
+  // The custom page answers the same request; it is served as its type
+  // calls for, and the built-in page stands in when it cannot be.
+  const TRoute route = RouteErrorPage(pagePath, Setup);
+  if (route.Kind == TRouteKind::Gateway || route.Kind == TRouteKind::File)
+    Nested = MakeReply(route, Ctx);
   int16_t code;
   std::string text;
   if (Nested && Nested->GetStatus(code, text)) Nested.reset();

@@ -10,13 +10,13 @@
 
 class THTTPErrReply : public THTTPReply {
  public:
-  THTTPErrReply(TRequestHeader& header, bool isTLS, TSvrHttpThread* thread,
-                const std::string& messageText, uint16_t status, TSvrSocket& socket,
-                TMemoryStream& body);
+  THTTPErrReply(const TReplyContext& context, const std::string& messageText, uint16_t status);
   ~THTTPErrReply() override;
 
   void SendBody() override;
   void SendHeader() override;
+  // The status's texts, and the custom page when the status has one.
+  void Prepare() override;
 
  private:
   uint16_t Status;
@@ -24,5 +24,4 @@ class THTTPErrReply : public THTTPReply {
   std::string Description;
   std::string MessageText;
   std::unique_ptr<THTTPReply> Nested;
-  TSvrHttpThread* Thread;
 };

@@ -11,11 +11,6 @@
 
 namespace {
 
-std::string FileNamePart(const std::string& path) {
-  std::size_t slash = path.rfind('\\');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // A drive's root ("\" or "X:\") has no parent to list.
 bool IsRootDirectory(const std::string& directory) {
   if (directory == "\\") return true;
@@ -28,38 +23,39 @@ bool IsRootDirectory(const std::string& directory) {
 // "05-MAR-99 14:07:09 GMT; length=1234". The zone's daylight bias is added
 // whatever the season, so in winter the stamp is an hour off true GMT; the
 // stamp is only ever compared with itself, so it stays as it always was.
-std::string FileStamp(const std::string& path) {
-  TSearchRec info;
-  if (!GetFileInfo(path, info)) return "";
+std::string FileStamp(const std::string& path) { return FileStamp(StatPathInfo(path)); }
+
+std::string FileStamp(const TPathStat& stat) {
+  if (stat.Kind == TPathKind::Missing) return "";
   TTimeZoneInformation zone = GetTimeZoneInformation();
-  TSystemTime local = UtcToLocalTime(info.LastWriteTime);
+  TSystemTime local = UtcToLocalTime(stat.LastWriteTime);
   TSystemTime t =
       UtcToSystemTime(SystemTimeToUtc(local) + (zone.Bias + zone.DaylightBias) * 60);
   return PadNumber(t.Day, 2) + "-" + UpperCase(MonthName(t.Month)) + "-" +
          PadNumber(t.Year % 100, 2) + " " + PadNumber(t.Hour, 2) + ":" + PadNumber(t.Minute, 2) +
-         ":" + PadNumber(t.Second, 2) + " GMT; length=" + GetFileSizeText(path);
+         ":" + PadNumber(t.Second, 2) + " GMT; length=" +
+         // As GetFileSizeText gives it: "1024" for anything but a file.
+         (stat.IsFile() ? std::to_string(stat.Size) : std::string("1024"));
 }
 
-THTTPFileReply::THTTPFileReply(TRequestHeader& header, bool isTLS, const std::string& filePath,
-                               TSvrSocket& socket, TMemoryStream& body)
-    : THTTPReply(header, isTLS, socket, body), FilePath(filePath) {
-  TAccessRecord record = ReadAccessRecord(FilePath);
-  if (record.Unreadable || IsTLS != record.IsSSL) {
-    Refuse(403);
-    return;
-  }
+THTTPFileReply::THTTPFileReply(const TReplyContext& context, const std::string& filePath,
+                               std::optional<TPathStat> stat)
+    : THTTPReply(context), FilePath(filePath), Stat(stat) {}
+
+void THTTPFileReply::Prepare() {
+  TAccessRecord record;
+  TAccessAnswer answer = Check(FilePath, TAccessUse::Read, &record);
+  // A refusal for the directory (TLS, an unreadable access file) stands.
+  if (!answer.Allowed() && answer.Code != 401 && !answer.ByName) return;
   Expiry = record.Expiry;
   if (!Expiry.empty()) ResponseHeader[rsExpires] = Expiry;
   CharsetSuffix = record.CharsetSuffix;
-  Rights = record.Rights;
-  if (!CredentialsMatch(Rights)) Refuse(401);
-  if (UpperCase(FileNamePart(FilePath)) == "HTTP.AUT") Refuse(403);
   // A matching stamp turns a 401 or 403 into 304: the client is told its
   // copy is current, and the body of a 304 is the error page, never the file.
-  const std::string& since = header.Get(rqIfModifiedSince);
+  const std::string& since = Request.Get(rqIfModifiedSince);
   if (!since.empty()) {
     try {
-      std::string stamp = FileStamp(FilePath);
+      std::string stamp = Stat ? FileStamp(*Stat) : FileStamp(FilePath);
       if (!stamp.empty() && UpperCase(since).find(UpperCase(stamp)) != std::string::npos) {
         StatusCode = 304;
         StatusText = since;
@@ -81,7 +77,7 @@ void THTTPFileReply::SendHeader() {
   ResponseHeader.StatusCode = 200;
   ResponseHeader.ReasonText = "OK";
   ResponseHeader[rsMIMEVersion] = "1.0";
-  ResponseHeader[rsContentType] = Settings().FindMimeType(FilePath) + CharsetSuffix;
+  ResponseHeader[rsContentType] = Setup.FindMimeType(FilePath) + CharsetSuffix;
   // The length is the open file's, never a second look at the name: the
   // body sent is exactly this many bytes whatever happens to the file.
   AnnouncedLength = File.Open(FilePath) ? File.Size() : -1;
@@ -106,26 +102,11 @@ std::unique_ptr<TMemoryStream> THTTPFileReply::GetBodyCopy() {
   return std::make_unique<TMemoryStream>(std::move(bytes));
 }
 
-THTTPDirReply::THTTPDirReply(TRequestHeader& header, bool isTLS,
-                             const std::string& directoryPath, TSvrSocket& socket,
-                             TMemoryStream& body)
-    : THTTPReply(header, isTLS, socket, body), DirectoryPath(directoryPath) {
-  TAccessRecord record = ReadAccessRecord(DirectoryPath);
-  if (record.Unreadable || IsTLS != record.IsSSL) {
-    Refuse(403);
-    return;
-  }
-  // The listing flag is off in the record of a directory without access
-  // file, which is listed all the same: only a file that says vypis=0 stops
-  // the listing. Credentials could not change that, so they are not asked for.
-  if (record.Present && !record.Vypis) {
-    Refuse(403);
-    return;
-  }
-  if (!CredentialsMatch(record.Rights)) {
-    Refuse(401);
-    return;
-  }
+THTTPDirReply::THTTPDirReply(const TReplyContext& context, const std::string& directoryPath)
+    : THTTPReply(context), DirectoryPath(directoryPath) {}
+
+void THTTPDirReply::Prepare() {
+  if (!Check(DirectoryPath, TAccessUse::List).Allowed()) return;
 
   std::string url = GetUrlPath();
   if (!url.empty() && url.back() != '/' && url.back() != '\\') url += '/';

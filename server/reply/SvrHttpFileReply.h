@@ -12,19 +12,23 @@
 // The stamp that an If-Modified-Since value must contain for a 304, such as
 // "05-MAR-99 14:07:09 GMT; length=1234"; empty when the file is missing.
 std::string FileStamp(const std::string& path);
+// The same from what a look at the file found.
+std::string FileStamp(const TPathStat& stat);
 
 class THTTPFileReply : public THTTPReply {
  public:
-  THTTPFileReply(TRequestHeader& header, bool isTLS, const std::string& filePath,
-                 TSvrSocket& socket, TMemoryStream& body);
+  // `stat`: what the route found at the path, when it looked.
+  THTTPFileReply(const TReplyContext& context, const std::string& filePath,
+                 std::optional<TPathStat> stat = std::nullopt);
 
   void SendBody() override;
   void SendHeader() override;
   std::unique_ptr<TMemoryStream> GetBodyCopy() override;
+  void Prepare() override;
 
  private:
   std::string FilePath;
-  std::string Rights;
+  std::optional<TPathStat> Stat;
   std::string CharsetSuffix;
   std::string Expiry;
   // Opened by SendHeader, which announces its length, and sent by
@@ -38,12 +42,12 @@ class THTTPFileReply : public THTTPReply {
 class THTTPDirReply : public THTTPReply {
  public:
   // directoryPath ends in "\".
-  THTTPDirReply(TRequestHeader& header, bool isTLS, const std::string& directoryPath,
-                TSvrSocket& socket, TMemoryStream& body);
+  THTTPDirReply(const TReplyContext& context, const std::string& directoryPath);
   ~THTTPDirReply() override;
 
   void SendBody() override;
   void SendHeader() override;
+  void Prepare() override;
 
  private:
   std::string DirectoryPath;

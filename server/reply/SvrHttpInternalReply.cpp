@@ -17,10 +17,10 @@ namespace {
 // the default server's for the scheme of the request.
 constexpr const char* kDefaultServer = "*";
 
-std::string StatusPage() {
+std::string StatusPage(const TSvrSetupHolder& setup) {
   return "<html><body bgcolor=white><center>"
          "<h1>" + ServerSoftware + "</h1>"
-         "<h3>Informace o zavedených rozšířeních</h3>" + Settings().ModuleTableHtml() +
+         "<h3>Informace o zavedených rozšířeních</h3>" + setup.ModuleTableHtml() +
          "<h3>Počet právě otevřených přípojek</h3>" + std::to_string(ActiveConnections.load()) +
          "<h3>Počet vyřízených dotazů</h3>" + std::to_string(AcceptedConnections.load()) +
          "<h3>Informace o TOVK_LOG knihovně</h3>" + LogAbout() +
@@ -29,10 +29,10 @@ std::string StatusPage() {
 
 }  // namespace
 
-THTTPInternalReply::THTTPInternalReply(TRequestHeader& header, bool isTLS,
-                                       const std::string& path, TSvrSocket& socket,
-                                       TMemoryStream& body)
-    : THTTPReply(header, isTLS, socket, body), Path(path) {
+THTTPInternalReply::THTTPInternalReply(const TReplyContext& context, const std::string& path)
+    : THTTPReply(context), Path(path) {}
+
+void THTTPInternalReply::Prepare() {
   std::string upper = UpperCase(Path);
   std::string name = upper.substr(upper.rfind('\\') + 1);  // whole text when there is no "\"
 
@@ -51,33 +51,25 @@ THTTPInternalReply::THTTPInternalReply(TRequestHeader& header, bool isTLS,
     std::string Host;
     bool Tls;
   };
-  const TGuard guards[] = {{kDefaultServer, IsTLS}, {Header.Get(rqHost), IsTLS},
+  const TGuard guards[] = {{kDefaultServer, IsTLS}, {Request.Get(rqHost), IsTLS},
                            {kDefaultServer, !IsTLS}};
   std::vector<std::string> checked;
   for (const TGuard& guard : guards) {
     std::string directory = "/iswd/";
-    Settings().MapUrlToPath(directory, guard.Host, guard.Tls);
+    Setup.MapUrlToPath(directory, guard.Host, guard.Tls);
     if (std::find(checked.begin(), checked.end(), directory) != checked.end()) continue;
     checked.push_back(directory);
-    TAccessRecord record = ReadAccessRecord(directory + name);
-    if (!record.Present) continue;
-    // Only a file of this connection's scheme says whether TLS is needed.
-    if (record.Unreadable || (guard.Tls == IsTLS && IsTLS != record.IsSSL)) {
-      Refuse(403);
-      return;
-    }
-    if (!CredentialsMatch(record.Rights)) {
-      Refuse(401);
-      return;
-    }
+    const TAccessUse use =
+        guard.Tls == IsTLS ? TAccessUse::Builtin : TAccessUse::BuiltinOtherScheme;
+    if (!Check(directory + name, use).Allowed()) return;
   }
 
   if (name == "RELOAD") {
     Page.Write(GetMsg(22));
     LogError(GetMsg(23));
-    RequestRestart(Settings().KeepAlive);
+    RequestRestart(Setup.KeepAlive);
   } else if (name == "INFO") {
-    Page.Write(StatusPage());
+    Page.Write(StatusPage(Setup));
   } else {
     const TBuiltinResource* resource = FindBuiltinResource(name);
     if (!resource) {
@@ -100,7 +92,7 @@ void THTTPInternalReply::SendHeader() {
   ResponseHeader.StatusCode = 200;
   ResponseHeader.ReasonText = "OK";
   ResponseHeader[rsMIMEVersion] = "1.0";
-  ResponseHeader[rsContentType] = Settings().FindMimeType(Path);
+  ResponseHeader[rsContentType] = Setup.FindMimeType(Path);
   ResponseHeader[rsContentLength] = std::to_string(Page.Size());
   THTTPReply::SendHeader();
 }

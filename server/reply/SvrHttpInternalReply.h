@@ -8,12 +8,12 @@
 
 class THTTPInternalReply : public THTTPReply {
  public:
-  THTTPInternalReply(TRequestHeader& header, bool isTLS, const std::string& path,
-                     TSvrSocket& socket, TMemoryStream& body);
+  THTTPInternalReply(const TReplyContext& context, const std::string& path);
   ~THTTPInternalReply() override;
 
   void SendBody() override;
   void SendHeader() override;
+  void Prepare() override;
 
  private:
   std::string Path;

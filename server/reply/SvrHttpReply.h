@@ -1,22 +1,24 @@
 #pragma once
-// THTTPReply: the base of every reply. The constructor of a reply does the
-// deciding work; the connection thread then asks GetStatus, has the reply
-// send its header and (unless HEAD) its body, and destroys it.
+// THTTPReply: the base of every reply. A reply is built from its context
+// (the request, the socket, the settings) and does nothing until Prepare,
+// which does the deciding work (access check, listing, running a program).
+// Whoever chose the reply calls Prepare; the connection thread then asks
+// GetStatus, has the reply send its header and (unless HEAD) its body, and
+// destroys it.
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "common/MemoryStream.h"
+#include "platform/Paths.h"
+#include "server/net/Request.h"
 #include "server/net/SvrHttpHead.h"
 #include "server/net/SvrSock.h"
+#include "server/reply/AccessCheck.h"
 
-class TSvrHttpThread;
-
-enum THttpMethod : uint8_t { mtUnknown = 0, mtGet = 1, mtPost = 2, mtHead = 3 };
-
-// Method and URL of a request line.
-void ParseRequestLine(const std::string& line, uint8_t& method, std::string& url);
+class TSvrSetupHolder;
 
 // Text from a request made safe for a generated page: "&", "<", ">", the
 // double quote and the apostrophe become character references.
@@ -26,26 +28,17 @@ std::string HtmlEscape(const std::string& text);
 // no mark-up and decodes back to the name.
 std::string PercentEncode(const std::string& text);
 
-constexpr std::size_t kAccessRightsMax = 35;
-constexpr std::size_t kAccessTextMax = 30;  // expiry and charset suffix
-
-struct TAccessRecord {
-  std::string Expiry;         // an HttpDate, or empty
-  std::string CharsetSuffix;  // "; charset=\"...\"", or empty
-  std::string Rights;         // the MD5 digest the credentials must have, or empty
-  bool IsSSL = false;
-  bool Vypis = false;
-  bool Spoustet = false;
-  // Whether the directory has an access file at all, and whether one that
-  // is there could not be read. An unreadable one refuses everything: its
-  // rights can match no digest and nothing may run.
-  bool Present = false;
-  bool Unreadable = false;
+// What every reply is built from. The reply refers to all three and owns
+// none of them; they outlive it.
+struct TReplyContext {
+  const TRequest& Request;
+  TSvrSocket& Socket;
+  TSvrSetupHolder& Setup;
 };
 
 class THTTPReply {
  public:
-  THTTPReply(TRequestHeader& header, bool isTLS, TSvrSocket& socket, TMemoryStream& body);
+  explicit THTTPReply(const TReplyContext& context);
   virtual ~THTTPReply();  // the Free slot
   THTTPReply(const THTTPReply&) = delete;
   THTTPReply& operator=(const THTTPReply&) = delete;
@@ -54,15 +47,18 @@ class THTTPReply {
   virtual void SendHeader();
   virtual std::unique_ptr<TMemoryStream> GetBodyCopy();
   virtual void Execute();
+  // Decides the status: access check and whatever work the reply does
+  // before its header can be written. Called once, before GetStatus.
+  virtual void Prepare();
 
-  std::string GetUrlPath() const;
-  std::string GetQueryString() const;
-  TAccessRecord ReadAccessRecord(const std::string& path) const;
+  std::string GetUrlPath() const { return Request.Path; }
+  std::string GetQueryString() const { return Request.Query; }
   void SendLine(const std::string& text);
   // True when the status differs from 200.
   bool GetStatus(int16_t& code, std::string& text) const;
 
   const TResponseHeader& Response() const { return ResponseHeader; }
+  const TReplyContext& Context() const { return Ctx; }
 
  protected:
   // For the replies that build their whole body in memory before sending:
@@ -75,18 +71,27 @@ class THTTPReply {
   static std::unique_ptr<TMemoryStream> CopyOfBuffered(const TMemoryStream& output);
   // Sets the status of a refusal, with the URL path as its text.
   void Refuse(int16_t code);
-  // Takes the credentials text from the request and tells whether it gives
-  // the rights: no rights ask for nothing, else the upper-case MD5 digest of
-  // the Base64 text after "Basic " must equal them exactly.
-  bool CredentialsMatch(const std::string& rights);
+  // Reads the access record of the path and asks the access check; a
+  // refusal becomes the status. The record is given back for the reply's
+  // other uses of it.
+  TAccessAnswer Check(const std::string& path, TAccessUse use, TAccessRecord* record = nullptr);
 
-  uint8_t Method = mtUnknown;
+  TReplyContext Ctx;
+  const TRequest& Request;
+  uint8_t Method;
   TMemoryStream& RequestBody;
   TSvrSocket& Socket;
   std::string StatusText;
   bool IsTLS;
-  TRequestHeader& Header;
-  std::string Credentials;
+  TSvrSetupHolder& Setup;
   TResponseHeader ResponseHeader;
   int16_t StatusCode = 200;
 };
+
+// A reply made and prepared.
+template <typename TReply, typename... TArgs>
+std::unique_ptr<TReply> PreparedReply(const TReplyContext& context, TArgs&&... args) {
+  std::unique_ptr<TReply> reply = std::make_unique<TReply>(context, std::forward<TArgs>(args)...);
+  reply->Prepare();
+  return reply;
+}

@@ -10,7 +10,7 @@
 #include "platform/Profile.h"
 #include "server/net/SvrHttpHead.h"
 #include "server/net/SvrSock.h"
-#include "server/reply/SvrHttpReply.h"
+#include "server/reply/AccessCheck.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 namespace {
@@ -57,15 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string file = AccessDir() + "/http.aut";
   tovkfuzz::WriteFile(file, input);
 
-  TRequestHeader header;
-  TSvrSocket socket;  // never attached: the record is read, nothing is sent
-  TMemoryStream body;
-  THTTPReply reply(header, false, socket, body);
-
   const std::string directory = ToSystemPath(AccessDir()) + "\\";
   for (const std::string& name : {std::string(), std::string("a.txt"), std::string("index.html"),
                                   FirstKey(input)}) {
-    const TAccessRecord record = reply.ReadAccessRecord(directory + name);
+    const TAccessRecord record = ReadAccessRecord(directory + name);
     CheckRecord(record, input);
     // The rights are the file's own entry, else the "*.*" one, cut.
     std::string rights = name.empty() ? "<none>" : ReadProfileString(file, "prava", name, "<none>");

@@ -33,14 +33,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   header.SetField("User-Agent", "fuzz");
   TSvrSocket socket;  // never attached: the page is taken as a copy
   TMemoryStream body;
-  THTTPSSIReply reply(header, false, nullptr, tree.SystemRoot + "fuzz.shtml", socket, body);
+  const TRequest request = TRequest::FromHeader(header, body, socket.PeerAddress(), false);
+  THTTPSSIReply reply(TReplyContext{request, socket, Settings()}, tree.SystemRoot + "fuzz.shtml");
+  reply.Prepare();
 
   int16_t code = 0;
   std::string text;
   reply.GetStatus(code, text);
   FUZZ_CHECK(code == 200, input);
-  // An include rewrites the request line for its target only.
-  FUZZ_CHECK(header.RequestLine == requestLine, input);
+  // An include is a request of its own; the page's request stays as it came.
+  FUZZ_CHECK(request.RequestLine() == requestLine, input);
 
   std::unique_ptr<TMemoryStream> page = reply.GetBodyCopy();
   FUZZ_CHECK(page != nullptr, input);

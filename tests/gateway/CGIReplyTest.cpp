@@ -27,8 +27,7 @@ class CGIReply : public ::testing::Test {
 
   std::unique_ptr<THTTPCGIReply> Interpreted(gwtest::TRequestContext& c, const std::string& program,
                                              const std::string& script, bool tls = false) {
-    return std::make_unique<THTTPCGIReply>(c.Header, tls, nullptr, program, Doc(script), c.Socket,
-                                           c.Body);
+    return PreparedReply<THTTPCGIReply>(c.Context(tls), program, Doc(script));
   }
 
   static std::string Status(const THTTPReply& reply, int16_t& code) {
@@ -165,7 +164,8 @@ TEST_F(CGIReply, MissingProgramEndsInThe500PageNamingIt) {
 TEST_F(CGIReply, StandAloneProgramGetsAnEmptyArgument) {
   gwtest::TRequestContext c;
   c.Request("GET /cgi/env.sh HTTP/1.0");
-  THTTPCGIReply reply(c.Header, false, nullptr, Doc("env.sh"), "", c.Socket, c.Body);
+  THTTPCGIReply reply(c.Context(), Doc("env.sh"), "");
+  reply.Prepare();
   std::string body = reply.GetBodyCopy()->Bytes();
   EXPECT_NE(body.find("ARG0=" + Root.Path() + "/env.sh\nARGC=0\nARG1=\nPWD="), std::string::npos)
       << body;
@@ -230,8 +230,8 @@ TEST_F(CGIReply, ConcurrentRequestsEachGetTheirOwnOutput) {
     threads.emplace_back([&, i] {
       gwtest::TRequestContext c;
       c.Request("GET /cgi/slowid.py?" + std::to_string(i) + " HTTP/1.0");
-      THTTPCGIReply reply(c.Header, false, nullptr, "/usr/bin/python3", Doc("slowid.py"), c.Socket,
-                          c.Body);
+      THTTPCGIReply reply(c.Context(), "/usr/bin/python3", Doc("slowid.py"));
+      reply.Prepare();
       auto copy = reply.GetBodyCopy();
       bodies[i] = copy ? copy->Bytes() : "";
     });

@@ -51,6 +51,11 @@ void TRequestContext::Request(const std::string& requestLine, const std::string&
   }
 }
 
+TReplyContext TRequestContext::Context(bool isTLS) {
+  Requests.push_back(TRequest::FromHeader(Header, Body, Socket.PeerAddress(), isTLS));
+  return TReplyContext{Requests.back(), Socket, Settings()};
+}
+
 std::string TRequestContext::Received() {
   Socket.Close();
   std::string all;

@@ -3,12 +3,14 @@
 // driven with (header, a socket on one end of a socketpair, a body), the
 // test scripts and extensions, and access files.
 
+#include <deque>
 #include <memory>
 #include <string>
 
 #include "common/MemoryStream.h"
 #include "server/net/SvrHttpHead.h"
 #include "server/net/SvrSock.h"
+#include "server/reply/SvrHttpReply.h"
 #include "tests/support/TestSupport.h"
 
 namespace gwtest {
@@ -32,9 +34,15 @@ struct TRequestContext {
   // Closes the server side and returns all it wrote.
   std::string Received();
 
+  // What a reply is built from: a request made of Header as it stands now,
+  // the socket and the current settings. Each request is kept as long as
+  // the connection, so replies built earlier keep theirs.
+  TReplyContext Context(bool isTLS = false);
+
   TRequestHeader Header;
   TSvrSocket Socket;
   TMemoryStream Body;
+  std::deque<TRequest> Requests;
   int Peer = -1;
 };
 

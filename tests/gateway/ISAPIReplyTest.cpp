@@ -34,8 +34,7 @@ class ISAPIReply : public ::testing::Test {
 
   std::unique_ptr<THTTPISAPIReply> Serve(gwtest::TRequestContext& c, const std::string& name,
                                        const std::string& extraPath = "") {
-    return std::make_unique<THTTPISAPIReply>(c.Header, false, nullptr, extraPath, Extension(name),
-                                             c.Socket, c.Body);
+    return PreparedReply<THTTPISAPIReply>(c.Context(), extraPath, Extension(name));
   }
 
   static std::string Body(THTTPReply& reply) {
@@ -157,7 +156,8 @@ TEST_F(ISAPIReply, MissingLibraryOrEntryPointGive500) {
   gwtest::TRequestContext c;
   c.Request("GET /ext/none.dll HTTP/1.0");
   std::string missing = gwtest::Sys(Root / "none.dll");
-  THTTPISAPIReply reply(c.Header, false, nullptr, "", missing, c.Socket, c.Body);
+  THTTPISAPIReply reply(c.Context(), "", missing);
+  reply.Prepare();
   EXPECT_EQ(Status(reply), "500 Nemohu nacist knihovnu " + missing);
 
   gwtest::TRequestContext d;
@@ -171,10 +171,12 @@ TEST_F(ISAPIReply, AccessFileIsCheckedBeforeLoading) {
   gwtest::TRequestContext c;
   c.Request("GET /ext/headerbody.dll?x HTTP/1.0");
   std::string library = Extension("headerbody");
-  THTTPISAPIReply tls(c.Header, true, nullptr, "", library, c.Socket, c.Body);
+  THTTPISAPIReply tls(c.Context(true), "", library);
+  tls.Prepare();
   EXPECT_EQ(Status(tls), "403 /ext/headerbody.dll");
   std::remove((Root / "http.aut").c_str());
-  THTTPISAPIReply plain(c.Header, false, nullptr, "", library, c.Socket, c.Body);
+  THTTPISAPIReply plain(c.Context(), "", library);
+  plain.Prepare();
   EXPECT_EQ(Status(plain), "403 /ext/headerbody.dll");
 }
 
@@ -200,8 +202,8 @@ TEST_F(ISAPIExtReply, SupportFunctionsMapToTheScriptAndTakeTheHeader) {
   c.Request("GET /ext/page.isx HTTP/1.0");
   std::string script = gwtest::Sys(Root / "page.isx");
   // The library is named in another letter case than it was loaded with.
-  THTTPISAPIExtReply reply(c.Header, false, nullptr, library.substr(0, library.size() - 3) + "DLL",
-                           "", script, c.Socket, c.Body);
+  THTTPISAPIExtReply reply(c.Context(), library.substr(0, library.size() - 3) + "DLL", "", script);
+  reply.Prepare();
   EXPECT_EQ(Status(reply), "200 ");
   EXPECT_EQ(reply.Response().Get(rsContentType), "text/plain");
   EXPECT_EQ(Body(reply), "1016=1\n1001=1:" + script + "\n1001small=0:" +
@@ -213,8 +215,8 @@ TEST_F(ISAPIExtReply, LibraryThatIsNotPreloadedGives500) {
   gwtest::TRequestContext c;
   c.Request("GET /ext/page.isx HTTP/1.0");
   tovktest::WriteFile(Root / "page.isx", "script text");
-  THTTPISAPIExtReply reply(c.Header, false, nullptr, "\\nowhere\\lib.dll", "",
-                           gwtest::Sys(Root / "page.isx"), c.Socket, c.Body);
+  THTTPISAPIExtReply reply(c.Context(), "\\nowhere\\lib.dll", "", gwtest::Sys(Root / "page.isx"));
+  reply.Prepare();
   EXPECT_EQ(Status(reply), "500 Nemohu nalezt proceduru \"HttpExtensionProc\": \\nowhere\\lib.dll");
 }
 

@@ -27,7 +27,8 @@ class SSIReply : public ::testing::Test {
     tovktest::WriteFile(Root / name, text);
     gwtest::TRequestContext c;
     c.Request("GET /" + name + "?q=1 HTTP/1.0", headers);
-    THTTPSSIReply reply(c.Header, false, nullptr, gwtest::Sys(Root / name), c.Socket, c.Body);
+    THTTPSSIReply reply(c.Context(), gwtest::Sys(Root / name));
+    reply.Prepare();
     int16_t status = 0;
     std::string statusText;
     reply.GetStatus(status, statusText);
@@ -81,7 +82,8 @@ TEST_F(SSIReply, EchoedValuesAreTextInThePage) {
   tovktest::WriteFile(Root / "page.shtml", "<!--#echo var=\"$QUERY_STRING\" -->");
   gwtest::TRequestContext c;
   c.Request("GET /page.shtml?<script>alert(1)</script> HTTP/1.0");
-  THTTPSSIReply reply(c.Header, false, nullptr, gwtest::Sys(Root / "page.shtml"), c.Socket, c.Body);
+  THTTPSSIReply reply(c.Context(), gwtest::Sys(Root / "page.shtml"));
+  reply.Prepare();
   EXPECT_EQ(reply.GetBodyCopy()->Bytes(), "&lt;script&gt;alert(1)&lt;/script&gt;\r\n");
 }
 
@@ -168,7 +170,8 @@ TEST_F(SSIReply, IncludeRewritesTheRequestLineForItsTargetOnly) {
                       " <!--#echo var=\"$QUERY_STRING\" -->");
   gwtest::TRequestContext c;
   c.Request("POST /page.shtml?q=1 HTTP/1.0");
-  THTTPSSIReply reply(c.Header, false, nullptr, gwtest::Sys(Root / "page.shtml"), c.Socket, c.Body);
+  THTTPSSIReply reply(c.Context(), gwtest::Sys(Root / "page.shtml"));
+  reply.Prepare();
   EXPECT_EQ(reply.GetBodyCopy()->Bytes(), "i /page.shtml q=1\r\n");
   // The client's line is back for the access log.
   EXPECT_EQ(c.Header.RequestLine, "POST /page.shtml?q=1 HTTP/1.0");
@@ -177,18 +180,21 @@ TEST_F(SSIReply, IncludeRewritesTheRequestLineForItsTargetOnly) {
 TEST_F(SSIReply, AccessAndFileErrors) {
   gwtest::TRequestContext c;
   c.Request("GET /gone.shtml HTTP/1.0");
-  THTTPSSIReply gone(c.Header, false, nullptr, gwtest::Sys(Root / "gone.shtml"), c.Socket, c.Body);
+  THTTPSSIReply gone(c.Context(), gwtest::Sys(Root / "gone.shtml"));
+  gone.Prepare();
   int16_t code = 0;
   std::string text;
   EXPECT_TRUE(gone.GetStatus(code, text));
   EXPECT_EQ(std::to_string(code) + " " + text, "500 File error: 2");
 
-  THTTPSSIReply tls(c.Header, true, nullptr, gwtest::Sys(Root / "gone.shtml"), c.Socket, c.Body);
+  THTTPSSIReply tls(c.Context(true), gwtest::Sys(Root / "gone.shtml"));
+  tls.Prepare();
   tls.GetStatus(code, text);
   EXPECT_EQ(std::to_string(code) + " " + text, "403 /gone.shtml");
 
   c.Request("GET /http.aut HTTP/1.0");
-  THTTPSSIReply access(c.Header, false, nullptr, gwtest::Sys(Root / "http.aut"), c.Socket, c.Body);
+  THTTPSSIReply access(c.Context(), gwtest::Sys(Root / "http.aut"));
+  access.Prepare();
   access.GetStatus(code, text);
   EXPECT_EQ(std::to_string(code) + " " + text, "403 /http.aut");
 }
@@ -197,7 +203,8 @@ TEST_F(SSIReply, SendsTextHtmlWithTheLength) {
   tovktest::WriteFile(Root / "page.shtml", "<!--#echo var=\"DOCUMENT_NAME\" -->");
   gwtest::TRequestContext c;
   c.Request("GET /page.shtml HTTP/1.0");
-  THTTPSSIReply reply(c.Header, false, nullptr, gwtest::Sys(Root / "page.shtml"), c.Socket, c.Body);
+  THTTPSSIReply reply(c.Context(), gwtest::Sys(Root / "page.shtml"));
+  reply.Prepare();
   reply.SendHeader();
   reply.SendBody();
   std::string answer = c.Received();

@@ -10,6 +10,7 @@
 #include "common/NTRegistry.h"
 #include "common/RegNames.h"
 #include "platform/Paths.h"
+#include "server/reply/SvrSetupHolder.h"
 #include "platform/Registry.h"
 
 namespace replytest {
@@ -62,6 +63,11 @@ TConnection::TConnection(const std::string& requestLine) {
 TConnection::~TConnection() {
   Socket.Close();
   if (Peer >= 0) close(Peer);
+}
+
+TReplyContext TConnection::Context(bool isTLS) {
+  Requests.push_back(TRequest::FromHeader(Header, Body, Socket.PeerAddress(), isTLS));
+  return TReplyContext{Requests.back(), Socket, Settings()};
 }
 
 std::string TConnection::Sent() {

@@ -4,6 +4,7 @@
 // what a reply sends.
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 #include <variant>
@@ -11,6 +12,7 @@
 #include "common/MemoryStream.h"
 #include "server/net/SvrHttpHead.h"
 #include "server/net/SvrSock.h"
+#include "server/reply/SvrHttpReply.h"
 #include "tests/support/TestSupport.h"
 
 namespace replytest {
@@ -36,8 +38,14 @@ class TConnection {
   // Closes the server end and gives everything the reply wrote.
   std::string Sent();
 
+  // What a reply is built from: a request made of Header as it stands now,
+  // the socket and the current settings. Each request is kept as long as
+  // the connection, so replies built earlier keep theirs.
+  TReplyContext Context(bool isTLS = false);
+
   TRequestHeader Header;
   TMemoryStream Body;
+  std::deque<TRequest> Requests;
   TSvrSocket Socket;
 
  private:

@@ -23,8 +23,8 @@ namespace {
 std::string Send(const std::string& requestLine, uint16_t status, const std::string& text,
                  bool isTLS = false) {
   TConnection connection(requestLine);
-  THTTPErrReply reply(connection.Header, isTLS, nullptr, text, status, connection.Socket,
-                      connection.Body);
+  THTTPErrReply reply(connection.Context(isTLS), text, status);
+  reply.Prepare();
   reply.SendHeader();
   reply.SendBody();
   return connection.Sent();

@@ -59,14 +59,12 @@ TEST(FileReply, RightsAreTheUpperCaseDigestOfTheCredentials) {
 
   TConnection good("GET /p/a.html HTTP/1.0");
   good.Header.Values[rqAuthorization] = std::string("Basic ") + kCredentials;
-  EXPECT_EQ(StatusOf(THTTPFileReply(good.Header, false, Sys(dir / "a.html"), good.Socket,
-                                    good.Body)),
+  EXPECT_EQ(StatusOf(*PreparedReply<THTTPFileReply>(good.Context(), Sys(dir / "a.html"))),
             200);
 
   TConnection none("GET /p/a.html?x HTTP/1.0");
   std::string text;
-  EXPECT_EQ(StatusOf(THTTPFileReply(none.Header, false, Sys(dir / "a.html"), none.Socket,
-                                    none.Body),
+  EXPECT_EQ(StatusOf(*PreparedReply<THTTPFileReply>(none.Context(), Sys(dir / "a.html")),
                      &text),
             401);
   EXPECT_EQ(text, "/p/a.html");
@@ -75,8 +73,7 @@ TEST(FileReply, RightsAreTheUpperCaseDigestOfTheCredentials) {
   for (char& c : lower)
     if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
   WriteFile(dir / "http.aut", "[prava]\n*.*=" + lower + "\n");
-  EXPECT_EQ(StatusOf(THTTPFileReply(good.Header, false, Sys(dir / "a.html"), good.Socket,
-                                    good.Body)),
+  EXPECT_EQ(StatusOf(*PreparedReply<THTTPFileReply>(good.Context(), Sys(dir / "a.html"))),
             401)
       << "rights in lower case never match";
 }
@@ -87,25 +84,22 @@ TEST(FileReply, AccessFileItselfAndTlsMismatchAreRefused) {
   WriteFile(dir / "http.aut", "[prava]\n*.*=" + MD5HexString(kCredentials) + "\n");
   TConnection connection("GET /p/http.aut HTTP/1.0");
   connection.Header.Values[rqAuthorization] = std::string("Basic ") + kCredentials;
-  EXPECT_EQ(StatusOf(THTTPFileReply(connection.Header, false, Sys(dir / "http.aut"),
-                                    connection.Socket, connection.Body)),
+  EXPECT_EQ(StatusOf(*PreparedReply<THTTPFileReply>(connection.Context(), Sys(dir / "http.aut"))),
             403);
   tovktest::MakeDirs(dir / "sub");
   WriteFile(dir / "sub/a.html", "x");
   ASSERT_EQ(::symlink((dir / "sub/gone").c_str(), (dir / "sub/Http.Aut").c_str()), 0);
-  EXPECT_EQ(StatusOf(THTTPFileReply(connection.Header, false, Sys(dir / "sub/a.html"),
-                                    connection.Socket, connection.Body)),
+  EXPECT_EQ(StatusOf(*PreparedReply<THTTPFileReply>(connection.Context(), Sys(dir / "sub/a.html"))),
             403)
       << "an access file that is there but cannot be read";
-  EXPECT_EQ(StatusOf(THTTPFileReply(connection.Header, true, Sys(dir / "a.html"),
-                                    connection.Socket, connection.Body)),
+  EXPECT_EQ(StatusOf(*PreparedReply<THTTPFileReply>(connection.Context(true), Sys(dir / "a.html"))),
             403)
       << "a TLS request into a directory without isSSL";
 
   TempDir plain;
   WriteFile(plain / "a.html", "x");
-  EXPECT_EQ(StatusOf(THTTPFileReply(connection.Header, true, Sys(plain / "a.html"),
-                                    connection.Socket, connection.Body)),
+  EXPECT_EQ(StatusOf(*PreparedReply<THTTPFileReply>(connection.Context(true),
+                                                    Sys(plain / "a.html"))),
             403)
       << "a TLS request into a directory without access file";
 }
@@ -119,23 +113,20 @@ TEST(FileReply, MatchingStampGives304EvenForAProtectedFile) {
   TConnection stamped("GET /a.html HTTP/1.0");
   stamped.Header.Values[rqIfModifiedSince] = "Friday, 05-mar-99 14:07:09 GMT; length=4";
   std::string text;
-  EXPECT_EQ(StatusOf(THTTPFileReply(stamped.Header, false, Sys(dir / "a.html"),
-                                    stamped.Socket, stamped.Body),
+  EXPECT_EQ(StatusOf(*PreparedReply<THTTPFileReply>(stamped.Context(), Sys(dir / "a.html")),
                      &text),
             304);
   EXPECT_EQ(text, "Friday, 05-mar-99 14:07:09 GMT; length=4");
 
   TConnection dated("GET /a.html HTTP/1.0");
   dated.Header.Values[rqIfModifiedSince] = "Fri, 05 Mar 1999 14:07:09 GMT";
-  EXPECT_EQ(StatusOf(THTTPFileReply(dated.Header, false, Sys(dir / "a.html"), dated.Socket,
-                                    dated.Body)),
+  EXPECT_EQ(StatusOf(*PreparedReply<THTTPFileReply>(dated.Context(), Sys(dir / "a.html"))),
             401)
       << "the common date form never matches";
 
   TConnection changed("GET /a.html HTTP/1.0");
   changed.Header.Values[rqIfModifiedSince] = "05-MAR-99 14:07:09 GMT; length=5";
-  EXPECT_EQ(StatusOf(THTTPFileReply(changed.Header, false, Sys(dir / "a.html"),
-                                    changed.Socket, changed.Body)),
+  EXPECT_EQ(StatusOf(*PreparedReply<THTTPFileReply>(changed.Context(), Sys(dir / "a.html"))),
             401);
 }
 
@@ -144,8 +135,8 @@ TEST(FileReply, HeaderAndBody) {
   WriteFile(dir / "a.html", "<p>hello</p>");
   WriteFile(dir / "http.aut", "[charset]\n*.*=windows-1250\n[zivotnost]\n*.*=1.2.2030\n");
   TConnection connection("GET /a.html HTTP/1.0");
-  THTTPFileReply reply(connection.Header, false, Sys(dir / "a.html"), connection.Socket,
-                       connection.Body);
+  THTTPFileReply reply(connection.Context(), Sys(dir / "a.html"));
+  reply.Prepare();
   ASSERT_EQ(StatusOf(reply), 200);
   reply.SendHeader();
   reply.SendBody();
@@ -168,8 +159,8 @@ TEST(FileReply, BodyIsExactlyTheAnnouncedLengthWhateverHappensToTheFile) {
   auto sendChanged = [&](const std::function<void()>& change, bool& stillConnected) {
     WriteFile(dir / "f.bin", original);
     TConnection connection("GET /f.bin HTTP/1.0");
-    THTTPFileReply reply(connection.Header, false, Sys(dir / "f.bin"), connection.Socket,
-                         connection.Body);
+    THTTPFileReply reply(connection.Context(), Sys(dir / "f.bin"));
+    reply.Prepare();
     reply.SendHeader();
     change();
     reply.SendBody();
@@ -196,7 +187,8 @@ TEST(FileReply, BodyIsExactlyTheAnnouncedLengthWhateverHappensToTheFile) {
 
   // Gone before the header: the length of a missing file, no body, closed.
   TConnection gone("GET /gone.bin HTTP/1.0");
-  THTTPFileReply missing(gone.Header, false, Sys(dir / "gone.bin"), gone.Socket, gone.Body);
+  THTTPFileReply missing(gone.Context(), Sys(dir / "gone.bin"));
+  missing.Prepare();
   missing.SendHeader();
   missing.SendBody();
   EXPECT_FALSE(gone.Socket.Connected);
@@ -207,7 +199,8 @@ TEST(FileReply, BodyIsExactlyTheAnnouncedLengthWhateverHappensToTheFile) {
   // Without a header (a custom error page) the file goes whole.
   WriteFile(dir / "page.html", original);
   TConnection page("GET /x HTTP/1.0");
-  THTTPFileReply nested(page.Header, false, Sys(dir / "page.html"), page.Socket, page.Body);
+  THTTPFileReply nested(page.Context(), Sys(dir / "page.html"));
+  nested.Prepare();
   nested.SendBody();
   EXPECT_EQ(page.Sent(), original);
 }
@@ -218,14 +211,14 @@ TEST(FileReply, BodyCopyHoldsTheWholeFile) {
   bytes[0] = '\0';
   WriteFile(dir / "big.bin", bytes);
   TConnection connection("GET /big.bin HTTP/1.0");
-  THTTPFileReply reply(connection.Header, false, Sys(dir / "big.bin"), connection.Socket,
-                       connection.Body);
+  THTTPFileReply reply(connection.Context(), Sys(dir / "big.bin"));
+  reply.Prepare();
   auto copy = reply.GetBodyCopy();
   ASSERT_NE(copy, nullptr);
   EXPECT_EQ(copy->Bytes(), bytes);
 
-  THTTPFileReply missing(connection.Header, false, Sys(dir / "none.bin"), connection.Socket,
-                         connection.Body);
+  THTTPFileReply missing(connection.Context(), Sys(dir / "none.bin"));
+  missing.Prepare();
   EXPECT_EQ(missing.GetBodyCopy(), nullptr);
 }
 
@@ -236,8 +229,8 @@ TEST(DirReply, ListsEntriesEscapedAndLeavesOutTheAccessFile) {
   WriteFile(dir / "HTTP.AUT", "hidden");
   tovktest::MakeDirs(dir / "sub");
   TConnection connection("GET /list HTTP/1.0");
-  THTTPDirReply reply(connection.Header, false, Sys(dir.Path()) + "\\", connection.Socket,
-                      connection.Body);
+  THTTPDirReply reply(connection.Context(), Sys(dir.Path()) + "\\");
+  reply.Prepare();
   ASSERT_EQ(StatusOf(reply), 200);
   reply.SendHeader();
   reply.SendBody();
@@ -277,8 +270,8 @@ TEST(DirReply, RequestTextIsEscapedInTitleHeadingAndLinks) {
   TempDir dir;
   WriteFile(dir / "f.txt", "x");
   TConnection connection("GET /<script>/../d/ HTTP/1.0");
-  THTTPDirReply reply(connection.Header, false, Sys(dir.Path()) + "\\", connection.Socket,
-                      connection.Body);
+  THTTPDirReply reply(connection.Context(), Sys(dir.Path()) + "\\");
+  reply.Prepare();
   reply.SendBody();
   std::string body = connection.Sent();
   EXPECT_EQ(body.find("<script>"), std::string::npos) << body;
@@ -289,20 +282,21 @@ TEST(DirReply, TlsNeedsAnAccessFileThatSaysSo) {
   TempDir dir;
   TConnection connection("GET /d/ HTTP/1.0");
   std::string text;
-  EXPECT_EQ(StatusOf(THTTPDirReply(connection.Header, true, Sys(dir.Path()) + "\\",
-                                   connection.Socket, connection.Body),
+  EXPECT_EQ(StatusOf(*PreparedReply<THTTPDirReply>(connection.Context(true),
+                                                   Sys(dir.Path()) + "\\"),
                      &text),
             403);
   EXPECT_EQ(text, "/d/");
   WriteFile(dir / "http.aut", "[ostatni]\nisSSL=1\n");
-  EXPECT_EQ(StatusOf(THTTPDirReply(connection.Header, true, Sys(dir.Path()) + "\\",
-                                   connection.Socket, connection.Body)),
+  EXPECT_EQ(StatusOf(*PreparedReply<THTTPDirReply>(connection.Context(true),
+                                                   Sys(dir.Path()) + "\\")),
             200);
 }
 
 TEST(DirReply, RootHasNoParentRow) {
   TConnection connection("GET / HTTP/1.0");
-  THTTPDirReply reply(connection.Header, false, "\\", connection.Socket, connection.Body);
+  THTTPDirReply reply(connection.Context(), "\\");
+  reply.Prepare();
   reply.SendBody();
   std::string body = connection.Sent();
   EXPECT_NE(body.find("<a href=\"/"), std::string::npos) << "the root has entries";
@@ -316,8 +310,7 @@ TEST(DirReply, AccessFileRightsAndListingFlag) {
   auto statusWith = [&dir](const std::string& authorization, std::string* text = nullptr) {
     TConnection connection("GET /d/ HTTP/1.0");
     if (!authorization.empty()) connection.Header.Values[rqAuthorization] = authorization;
-    return StatusOf(THTTPDirReply(connection.Header, false, Sys(dir.Path()) + "\\",
-                                  connection.Socket, connection.Body),
+    return StatusOf(*PreparedReply<THTTPDirReply>(connection.Context(), Sys(dir.Path()) + "\\"),
                     text);
   };
   std::string text;

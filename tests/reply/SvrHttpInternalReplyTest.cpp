@@ -21,7 +21,8 @@ struct TAnswer {
 
 TAnswer Internal(const std::string& path) {
   TConnection connection("GET /iswd/x HTTP/1.0");
-  THTTPInternalReply reply(connection.Header, false, path, connection.Socket, connection.Body);
+  THTTPInternalReply reply(connection.Context(), path);
+  reply.Prepare();
   int16_t code = 0;
   std::string text;
   EXPECT_FALSE(reply.GetStatus(code, text)) << path;
@@ -124,8 +125,8 @@ TEST(InternalReplyAccess, TheMappedDirectorysAccessFileDecidesTlsAndRights) {
   auto status = [&root](const std::string& name, bool isTLS, const std::string& authorization) {
     TConnection connection("GET /iswd/" + name + " HTTP/1.0");
     if (!authorization.empty()) connection.Header.Values[rqAuthorization] = authorization;
-    THTTPInternalReply reply(connection.Header, isTLS, root + "iswd\\" + name, connection.Socket,
-                             connection.Body);
+    THTTPInternalReply reply(connection.Context(isTLS), root + "iswd\\" + name);
+    reply.Prepare();
     int16_t code = 0;
     std::string text;
     reply.GetStatus(code, text);
