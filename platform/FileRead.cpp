@@ -60,6 +60,7 @@ bool TReadOnlyFile::Open(const std::string& path) {
     return false;
   }
   Handle = fd;
+  OpenedSize = static_cast<int64_t>(info.st_size);
   return true;
 }
 

@@ -29,6 +29,8 @@ class TReadOnlyFile {
   int Descriptor() const { return Handle; }
   // The length of the open file now, in bytes; -1 when none is open.
   int64_t Size() const;
+  // Its length as Open found it, without asking again; -1 when none is open.
+  int64_t SizeWhenOpened() const { return Handle >= 0 ? OpenedSize : -1; }
   // Reads up to `size` bytes from where the last read ended: the count,
   // 0 at the end of the file, -1 on a failure or when none is open.
   int64_t Read(void* buffer, std::size_t size);
@@ -36,4 +38,5 @@ class TReadOnlyFile {
 
  private:
   int Handle = -1;
+  int64_t OpenedSize = -1;
 };

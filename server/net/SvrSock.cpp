@@ -229,7 +229,7 @@ void TSvrSocket::SendLine(const std::string& text) { SendString(text + "\r\n"); 
 void TSvrSocket::SendFile(const std::string& fileName) {
   TReadOnlyFile file;
   if (!file.Open(fileName)) return;
-  SendFile(file, file.Size());
+  SendFile(file, file.SizeWhenOpened());
 }
 
 void TSvrSocket::SendFile(TReadOnlyFile& file, int64_t length) {

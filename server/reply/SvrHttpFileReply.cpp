@@ -80,7 +80,7 @@ void THTTPFileReply::SendHeader() {
   ResponseHeader[rsContentType] = Setup.FindMimeType(FilePath) + CharsetSuffix;
   // The length is the open file's, never a second look at the name: the
   // body sent is exactly this many bytes whatever happens to the file.
-  AnnouncedLength = File.Open(FilePath) ? File.Size() : -1;
+  AnnouncedLength = File.Open(FilePath) ? File.SizeWhenOpened() : -1;
   if (AnnouncedLength >= 0) {
     ResponseHeader[rsContentLength] = std::to_string(AnnouncedLength);
   } else {
