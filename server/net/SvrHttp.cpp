@@ -50,18 +50,20 @@ void RunConnection(void* connection) {
 }  // namespace
 
 TSvrHttpThread::TSvrHttpThread(int handle, bool isTLS, uint32_t connectionNumber,
-                               std::string peer)
+                               std::string peer, int readSliceMs)
     : SocketHandle(handle),
       ConnectionNumber(connectionNumber),
       IsTLS(isTLS),
       PeerAddr(std::move(peer)),
+      ReadSliceMs(readSliceMs),
       StartSettings(CurrentSettings()) {
   ++ActiveConnections;
 }
 
 TSvrHttpThread::~TSvrHttpThread() = default;
 
-bool TSvrHttpThread::Spawn(int handle, bool isTLS, uint32_t connectionNumber, std::string peer) {
+bool TSvrHttpThread::Spawn(int handle, bool isTLS, uint32_t connectionNumber, std::string peer,
+                           int readSliceMs) {
   // Never destroyed: its waiting threads may outlast every other static.
   static TWorkerThreads& threads =
       *new TWorkerThreads(kConnectionStackBytes, kWaitingConnectionThreads,
@@ -69,7 +71,8 @@ bool TSvrHttpThread::Spawn(int handle, bool isTLS, uint32_t connectionNumber, st
   std::unique_ptr<TSvrHttpThread> connection;
   std::string failure;
   try {
-    connection = std::make_unique<TSvrHttpThread>(handle, isTLS, connectionNumber, std::move(peer));
+    connection = std::make_unique<TSvrHttpThread>(handle, isTLS, connectionNumber, std::move(peer),
+                                                  readSliceMs);
     if (threads.Run(&RunConnection, connection.get(), failure)) {
       connection.release();  // the thread owns it now
       return true;
@@ -118,6 +121,7 @@ void TSvrHttpThread::Serve() {
   // The send stall bound and the no-delay mode come with the accepted
   // socket from its listener (Listen); the TLS socket sets its own bounds.
   Socket->Attach(SocketHandle, true);
+  Socket->ReadSliceMs = ReadSliceMs;
   if (!Socket->Prepare()) {
     Socket->Close();
     LogError(GetMsg(kMsgPrepareFailed));

@@ -21,12 +21,17 @@ struct TReplyContext;
 class TSvrHttpThread {
  public:
   // Raises ActiveConnections; runs in the listener's thread.
-  TSvrHttpThread(int handle, bool isTLS, uint32_t connectionNumber, std::string peer = {});
+  TSvrHttpThread(int handle, bool isTLS, uint32_t connectionNumber, std::string peer = {},
+                 int readSliceMs = 0);
   ~TSvrHttpThread();
-  // Starts the detached thread that owns this object; on failure closes the
-  // handle and lowers the count. Returns false when no thread could start.
-  // `peer` is the address accept gave, or empty to ask the socket.
-  static bool Spawn(int handle, bool isTLS, uint32_t connectionNumber, std::string peer = {});
+  // Hands the connection to a thread of its own (one left waiting by an
+  // ended connection, or a new one), which then owns this object; on
+  // failure closes the handle and lowers the count. Returns false when no
+  // thread could start.
+  // `peer` is the address accept gave, or empty to ask the socket;
+  // `readSliceMs` the receive time-out the socket inherited (0: none).
+  static bool Spawn(int handle, bool isTLS, uint32_t connectionNumber, std::string peer = {},
+                    int readSliceMs = 0);
 
   bool Terminated() const { return TerminateRequested.load(); }
   void Terminate() { TerminateRequested = true; }
@@ -47,6 +52,7 @@ class TSvrHttpThread {
   uint32_t ConnectionNumber;
   bool IsTLS;
   std::string PeerAddr;
+  int ReadSliceMs;
   std::vector<std::string> Lines;
   uint8_t Method = 0;
   std::string Url;

@@ -246,7 +246,8 @@ void TServerThread::Take(int handle) {
   }
   // Constructed under the lock: once PauseListeners has returned, no
   // connection of the old settings is still on its way to its thread.
-  TSvrHttpThread::Spawn(handle, IsTLS, NextConnectionNumber(ConnectionNumber), Socket.AcceptedPeer);
+  TSvrHttpThread::Spawn(handle, IsTLS, NextConnectionNumber(ConnectionNumber), Socket.AcceptedPeer,
+                        kListenerReadSliceMs);
 }
 
 void TServerThread::Finish() {

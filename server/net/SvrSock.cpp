@@ -192,31 +192,36 @@ int TSvrSocket::WriteNow(const void* bytes, int length) {
       // line end, a second request) would turn that close into a reset
       // that can destroy the reply, so they are drained first.
       LastResult = 0;
-      if (InputHeldAbove || WaitReadable(0))
+      if (InputHeldAbove || HasUnreadInput())
         LingeringClose(kLingerSeconds, kLingerMaxBytes);
       else
         Close();
       return sent;
     }
-    if (LastError == WSAEINTR) continue;
-    if (LastError == WSAEWOULDBLOCK && !Blocking) {
-      // The same bytes go again once there is room; waiting for it instead
-      // of spinning keeps a slow reader from costing a whole core.
-      pollfd waiting{Handle, POLLOUT, 0};
-      ::poll(&waiting, 1, kPollPauseMs);
-      continue;
-    }
-    // A blocking socket only reports would-block when its send time-out ran
-    // out: the peer has stopped reading. That, or a broken connection, ends
-    // it here: a later block written after this one would leave a hole in
-    // what the client receives.
-    if (LastError == WSAEWOULDBLOCK) LastError = WSAETIMEDOUT;
-    const int32_t error = LastError;
-    Close();
-    LastError = error;
-    LastResult = -1;
+    if (RetryAfterSendFailure()) continue;
     return -1;
   }
+}
+
+bool TSvrSocket::RetryAfterSendFailure() {
+  if (LastError == WSAEINTR) return true;
+  if (LastError == WSAEWOULDBLOCK && !Blocking) {
+    // The same bytes go again once there is room; waiting for it instead
+    // of spinning keeps a slow reader from costing a whole core.
+    pollfd waiting{Handle, POLLOUT, 0};
+    ::poll(&waiting, 1, kPollPauseMs);
+    return true;
+  }
+  // A blocking socket only reports would-block when its send time-out ran
+  // out: the peer has stopped reading. That, or a broken connection or
+  // file, ends it here: a later block written after this one would leave a
+  // hole in what the client receives.
+  if (LastError == WSAEWOULDBLOCK) LastError = WSAETIMEDOUT;
+  const int32_t error = LastError;
+  Close();
+  LastError = error;
+  LastResult = -1;
+  return false;
 }
 
 void TSvrSocket::SendString(const std::string& text) {
@@ -289,19 +294,7 @@ void TSvrSocket::SendFileDirect(TReadOnlyFile& file, int64_t length) {
       return;
     }
     LastError = LastSocketError();
-    if (LastError == WSAEINTR) continue;
-    if (LastError == WSAEWOULDBLOCK && !Blocking) {
-      pollfd waiting{Handle, POLLOUT, 0};
-      ::poll(&waiting, 1, kPollPauseMs);
-      continue;
-    }
-    // As in WriteNow: the send time-out ran out, or the connection or the
-    // file failed; nothing more may follow a part that did not go.
-    if (LastError == WSAEWOULDBLOCK) LastError = WSAETIMEDOUT;
-    const int32_t error = LastError;
-    Close();
-    LastError = error;
-    LastResult = -1;
+    if (RetryAfterSendFailure()) continue;
     return;
   }
 }
@@ -378,7 +371,15 @@ bool TSvrSocket::ReadLinePart(std::string& text) {
 int TSvrSocket::ReadSome(char* buffer, int size, TClock::time_point deadline) {
   for (;;) {
     if (!Connected) return 0;
-    const ssize_t got = ::recv(Handle, buffer, static_cast<std::size_t>(size), MSG_DONTWAIT);
+    const long long left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               deadline - TClock::now())
+                               .count();
+    // Far enough from its deadline, the read waits in recv, which the
+    // kernel ends after ReadSliceMs at the latest; nearer, it only takes
+    // what is there and polls for the rest of the time.
+    const bool waitInRecv = ReadSliceMs > 0 && left >= ReadSliceMs;
+    const ssize_t got =
+        ::recv(Handle, buffer, static_cast<std::size_t>(size), waitInRecv ? 0 : MSG_DONTWAIT);
     LastResult = static_cast<int32_t>(got);
     if (got > 0) return static_cast<int>(got);
     LastError = got == -1 ? LastSocketError() : 0;
@@ -387,9 +388,7 @@ int TSvrSocket::ReadSome(char* buffer, int size, TClock::time_point deadline) {
       Close();
       return 0;
     }
-    const long long left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                               deadline - TClock::now())
-                               .count();
+    if (waitInRecv) continue;  // the slice ran out: the deadline decides again
     if (left <= 0) return 0;
     pollfd waiting{Handle, POLLIN, 0};
     const int ready = ::poll(&waiting, 1, static_cast<int>(std::min<long long>(left, 1 << 30)));
@@ -543,7 +542,8 @@ void TSvrSocket::Listen(int port) {
   // connections of the previous run still linger in TIME_WAIT.
   int on = 1;
   ::setsockopt(Handle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  // Accepted sockets inherit these two, which saves two calls on every
+  // Accepted sockets inherit these two and the receive time-out set below,
+  // which saves as many calls on every
   // connection. No-delay: a reply that is larger than what is gathered
   // (HoldWrites) leaves in several writes, and with Nagle's rule the last
   // would wait for the ACK of the one before, which a client that delays
@@ -551,6 +551,8 @@ void TSvrSocket::Listen(int port) {
   // time-out bounds a blocking send to a client that stopped reading.
   ::setsockopt(Handle, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   SetSendTimeout(kSendStallTimeoutSeconds);
+  timeval slice{kListenerReadSliceMs / 1000, (kListenerReadSliceMs % 1000) * 1000};
+  ::setsockopt(Handle, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice);
   bool ok = Bind(port);
   if (ok) {
     LastResult = ::listen(Handle, kListenBacklogSize);

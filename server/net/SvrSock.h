@@ -34,6 +34,14 @@ int32_t WinSockErrorFromErrno(int error);
 // rather than holding its thread and socket for ever; slow links still get
 // a generous margin. Accepted connections take it from their listener.
 constexpr int kSendStallTimeoutSeconds = 60;
+// The receive time-out of listening sockets, which the connections they
+// accept inherit. A read whose deadline is at least this far blocks in recv
+// itself, one system call, rather than trying, polling and reading again;
+// the kernel gives it back by this time at the latest, so no deadline is
+// overrun. Short, so that deadlines of a second or two still take that
+// path; an idle kept-alive connection wakes this often, which costs
+// nothing to speak of.
+constexpr int kListenerReadSliceMs = 1000;
 
 // A connection closed with unread input is reset by the kernel, and the
 // reset can destroy a reply the client has not read yet. After such a
@@ -132,6 +140,10 @@ class TSvrSocket : public TByteSource {
   // The peer of the connection Accept returned last, as PeerAddress names
   // it; empty after a failed accept.
   std::string AcceptedPeer;
+  // The kernel's receive time-out on this socket when it is known (one
+  // accepted from a listener of ours has kListenerReadSliceMs); 0 when it
+  // is not, and a read must never block without a poll.
+  int ReadSliceMs = 0;
   // Set by the connection while its reader holds bytes the client sent
   // beyond the request being answered: a close then drains as it does for
   // unread input still in the kernel.
@@ -142,6 +154,11 @@ class TSvrSocket : public TByteSource {
   // result and on any failure, so that nothing is written after a part that
   // did not go. Returns the count sent, 0 or -1.
   int WriteAll(const void* bytes, int length);
+  // After a send that failed with LastError: true when the same bytes are
+  // to go again (a signal came, or a non-blocking socket has no room yet,
+  // which it waits for); otherwise the socket is closed, the failure kept
+  // in LastError and LastResult -1.
+  bool RetryAfterSendFailure();
   // WriteAll without the gathering.
   int WriteNow(const void* bytes, int length);
   // Sends what was gathered; false when the socket failed (and is closed).
