@@ -100,8 +100,11 @@ void* TWorkerThreads::ThreadMain(void* worker) {
 }
 
 void TWorkerThreads::Serve(TWorker& worker) {
+  // Set before the thread started, which orders it before this read.
+  TJob job = worker.Job;
+  void* argument = worker.Argument;
   for (;;) {
-    worker.Job(worker.Argument);
+    job(argument);
     {
       std::lock_guard<std::mutex> hold(Lock);
       worker.Job = nullptr;
@@ -109,17 +112,24 @@ void TWorkerThreads::Serve(TWorker& worker) {
       if (Idle.size() >= MaxIdle) return;
       Idle.push_back(&worker);
     }
-    if (WaitForJob(worker.Wake, IdleLife)) continue;
+    const bool woken = WaitForJob(worker.Wake, IdleLife);
     std::unique_lock<std::mutex> hold(Lock);
-    if (worker.Job == nullptr) {
-      // Nobody took it in time. It is still listed, since whoever takes a
-      // thread takes it off the list and sets its job under this lock.
-      Idle.erase(std::find(Idle.begin(), Idle.end(), &worker));
-      return;
+    if (!woken) {
+      if (worker.Job == nullptr) {
+        // Nobody took it in time. It is still listed, since whoever takes
+        // a thread takes it off the list and sets its job under this lock.
+        Idle.erase(std::find(Idle.begin(), Idle.end(), &worker));
+        return;
+      }
+      // Taken just as the wait ran out: the wake is on its way.
+      hold.unlock();
+      while (sem_wait(&worker.Wake) != 0) {
+      }
+      hold.lock();
     }
-    // Taken just as the wait ran out: the wake is on its way.
-    hold.unlock();
-    while (sem_wait(&worker.Wake) != 0) {
-    }
+    // Read under the lock they were written under: the semaphore orders
+    // them too, but not every checker can see that.
+    job = worker.Job;
+    argument = worker.Argument;
   }
 }

@@ -27,6 +27,7 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -53,7 +54,11 @@ struct TLogFile {
 };
 
 struct TLogState {
-  std::mutex Lock;
+  // Shared by the threads adding records: each record is one write to a
+  // file opened for appending, which the kernel keeps whole and in one
+  // piece however many threads write at once. Taken whole to open, close,
+  // follow a rotation or replace the database, which no write may overlap.
+  std::shared_mutex Lock;
   std::string Directory;  // Linux path, with a trailing "/"
   TLogFile Access{"access.log"};
   TLogFile Error{"error.log"};
@@ -208,7 +213,7 @@ std::string ErrorRecord(const std::string& stamp, const std::string& message) {
 void ReportToErrorFile(const std::string& text) {
   TLogState& s = State();
   std::string record = ErrorRecord(NowStamp(), text);
-  std::lock_guard<std::mutex> guard(s.Lock);
+  std::shared_lock<std::shared_mutex> guard(s.Lock);
   AppendRecord(s.Error, record);
 }
 
@@ -216,7 +221,7 @@ void StopDatabase() {
   TLogState& s = State();
   std::unique_ptr<TLogDatabase> database;
   {
-    std::lock_guard<std::mutex> guard(s.Lock);
+    std::lock_guard<std::shared_mutex> guard(s.Lock);
     database = std::move(s.Database);
   }
   if (database) database->Stop();
@@ -263,7 +268,7 @@ uint8_t LogDllInit(const unsigned char* protFile, void* /*area*/, const TLogVirt
   std::string problem;
   bool useDatabase = ReadDatabaseLogin(login, problem);
   TLogState& s = State();
-  std::lock_guard<std::mutex> guard(s.Lock);
+  std::lock_guard<std::shared_mutex> guard(s.Lock);
   CloseFile(s.Access);
   CloseFile(s.Error);
   std::string directory = ToLinuxPath(Field(protFile));
@@ -322,7 +327,7 @@ void LogDllAddAccess(const unsigned char* host, const unsigned char* client,
   AppendQuoted(record, row.Agent);
   record += '\n';
   TLogState& s = State();
-  std::lock_guard<std::mutex> guard(s.Lock);
+  std::shared_lock<std::shared_mutex> guard(s.Lock);
   AppendRecord(s.Access, record);
   if (s.Database) s.Database->Add(std::move(row));
 }
@@ -334,7 +339,7 @@ void LogDllAddError(const unsigned char* message, const unsigned char* timeStamp
   row.Message = Field(message);
   std::string record = ErrorRecord(row.Stamp, row.Message);
   TLogState& s = State();
-  std::lock_guard<std::mutex> guard(s.Lock);
+  std::shared_lock<std::shared_mutex> guard(s.Lock);
   AppendRecord(s.Error, record);
   if (s.Database) s.Database->Add(std::move(row));
 }
@@ -343,7 +348,7 @@ void LogDllAddError(const unsigned char* message, const unsigned char* timeStamp
 // removed, the next tick opens a new one under the old name.
 void LogDllTimer() {
   TLogState& s = State();
-  std::lock_guard<std::mutex> guard(s.Lock);
+  std::lock_guard<std::shared_mutex> guard(s.Lock);
   for (TLogFile* file : {&s.Access, &s.Error}) {
     if (file->Fd < 0) continue;
     struct stat open, named;
@@ -364,7 +369,7 @@ void LogDllDone() {
   // error file, which is still open then.
   StopDatabase();
   TLogState& s = State();
-  std::lock_guard<std::mutex> guard(s.Lock);
+  std::lock_guard<std::shared_mutex> guard(s.Lock);
   CloseFile(s.Access);
   CloseFile(s.Error);
 }
@@ -374,7 +379,7 @@ void LogDllAbout(unsigned char* text) {
   TLogState& s = State();
   std::string about;
   {
-    std::lock_guard<std::mutex> guard(s.Lock);
+    std::lock_guard<std::shared_mutex> guard(s.Lock);
     about = "tovklog 1.0: files access.log and error.log";
     if (s.Access.Fd >= 0) about += " in " + s.Directory;
     else about += " (closed)";

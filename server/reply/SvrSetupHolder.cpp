@@ -234,7 +234,6 @@ void TSvrSetupHolder::LoadModules() {
 
 void TSvrSetupHolder::MapUrlToPath(std::string& path, const std::string& host,
                                    bool isTLS) const {
-  std::lock_guard<std::mutex> guard(Lock);
   std::string server = FindVirtualServer(VirtTable, host, isTLS);
   ReplaceAll(path, '\\', '/');
 
@@ -258,7 +257,6 @@ void TSvrSetupHolder::MapUrlToPath(std::string& path, const std::string& host,
 }
 
 std::string TSvrSetupHolder::FindMimeType(const std::string& path) const {
-  std::lock_guard<std::mutex> guard(Lock);
   for (const std::string& entry : MimeTable) {
     std::string contentType;
     std::string key = EntryKey(entry, contentType);
@@ -269,7 +267,6 @@ std::string TSvrSetupHolder::FindMimeType(const std::string& path) const {
 
 bool TSvrSetupHolder::FindApplication(std::string& path, std::string& program,
                                       std::string& extraPath) const {
-  std::lock_guard<std::mutex> guard(Lock);
   program = "tovk/send";
   extraPath.clear();
   const std::string upperPath = UpperCase(path);
@@ -291,7 +288,6 @@ bool TSvrSetupHolder::FindApplication(std::string& path, std::string& program,
 
 bool TSvrSetupHolder::FindDefaultDocument(std::string& directory, std::string& filePath,
                                           bool& alreadyEnded) const {
-  std::lock_guard<std::mutex> guard(Lock);
   alreadyEnded = directory.empty() || directory.back() == '\\';
   if (!alreadyEnded) directory += '\\';
   for (const std::string& name : DefaultDocuments) {
@@ -304,7 +300,6 @@ bool TSvrSetupHolder::FindDefaultDocument(std::string& directory, std::string& f
 }
 
 std::string TSvrSetupHolder::ModuleTableHtml() const {
-  std::lock_guard<std::mutex> guard(Lock);
   std::string html =
       "<table border=1><tr><th bgcolor=#FFCC00>Název modulu</th><th bgcolor=#FFCC00>Verze "
       "ISAPI</th><th bgcolor=#FFCC00>Soubor s modulem</th></tr>\r\n";
@@ -320,7 +315,6 @@ std::string TSvrSetupHolder::ModuleTableHtml() const {
 }
 
 PFN_HTTPEXTENSIONPROC TSvrSetupHolder::FindModuleProc(const std::string& libraryFileName) const {
-  std::lock_guard<std::mutex> guard(Lock);
   for (const auto& module : Modules)
     if (SameText(module->FileName, libraryFileName)) return module->ExtensionProc;
   return nullptr;

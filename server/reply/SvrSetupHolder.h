@@ -80,8 +80,9 @@ class TSvrSetupHolder {
   TVirtualServerNode* VirtualServerChain() const;
   std::string ErrorPagePath(uint16_t status) const;  // empty when the status has no page
 
- private:
-  mutable std::mutex Lock;  // the settings lock
+  // The look-ups take no lock: a holder is filled by LoadSettings before
+  // CreateSettings publishes it, and no table changes after that (a reload
+  // builds a new holder), so any number of connections may read it at once.
 };
 
 std::string GetFileSizeText(const std::string& path);

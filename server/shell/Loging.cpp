@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <mutex>
+#include <shared_mutex>
 
 #include "common/ShortString.h"
 #include "companion/tovklog/TovkLog.h"
@@ -14,9 +15,12 @@ namespace {
 // One lock for the whole life of the process, never destroyed: connection
 // threads may log at any time, also after LogDone, after a reload whose
 // LogInit failed, or while the process ends. Whether the library may be
-// called is the Open flag, read and written under this lock.
-std::mutex& LogLock() {
-  static auto* lock = new std::mutex;
+// called is the Open flag, read and written under this lock. Records are
+// added under a shared hold, so that connection threads do not queue
+// behind each other's writes (the library keeps concurrent records whole);
+// opening, closing and the status text take it whole.
+std::shared_mutex& LogLock() {
+  static auto* lock = new std::shared_mutex;
   return *lock;
 }
 
@@ -53,7 +57,7 @@ bool LogInit(const std::string& protFile, bool newLogFile) {
   unsigned char area[256] = {};  // the library's scratch; nothing is read back
   bool ok;
   {
-    std::lock_guard<std::mutex> guard(LogLock());
+    std::lock_guard<std::shared_mutex> guard(LogLock());
     ok = LogDllInit(file, area, reinterpret_cast<const TLogVirtNode*>(chain),
                     newLogFile ? 1 : 0) != 0;
     Open = ok;
@@ -66,7 +70,7 @@ bool LogInit(const std::string& protFile, bool newLogFile) {
 }
 
 void LogDone() {
-  std::lock_guard<std::mutex> guard(LogLock());
+  std::lock_guard<std::shared_mutex> guard(LogLock());
   if (Open) LogDllDone();
   Open = false;
   OpenForTimer = false;
@@ -74,7 +78,7 @@ void LogDone() {
 
 void LogError(const std::string& text) {
   std::string stamp = LogTimeStamp();
-  std::lock_guard<std::mutex> guard(LogLock());
+  std::shared_lock<std::shared_mutex> guard(LogLock());
   if (!Open) {
     // While the logs are closed (between LogDone and the next LogInit, or
     // after a reload whose LogInit failed) error records go to standard
@@ -94,7 +98,7 @@ void LogAccess(const std::string& client, const std::string& host, const std::st
                const std::string& userAgent) {
   std::string stamp = LogTimeStamp();
   int32_t bytes = ContentLengthBytes(contentLength);
-  std::lock_guard<std::mutex> guard(LogLock());
+  std::shared_lock<std::shared_mutex> guard(LogLock());
   if (!Open) return;  // access records while the logs are closed are dropped
   TShortString h{}, c{}, u{}, t{}, r{}, ref{}, ua{};
   ToShortString(host, h);
@@ -118,12 +122,12 @@ std::string LogAbout() {
 }
 
 void SetStatusText(const std::string& text) {
-  std::lock_guard<std::mutex> guard(LogLock());
+  std::lock_guard<std::shared_mutex> guard(LogLock());
   StatusText() = text;
 }
 
 std::string TakeStatusText() {
-  std::lock_guard<std::mutex> guard(LogLock());
+  std::lock_guard<std::shared_mutex> guard(LogLock());
   std::string text;
   text.swap(StatusText());
   return text;
