@@ -23,7 +23,12 @@ case "$MODE" in
   asan)
     BUILD_DIR=${TOVK_ASAN_DIR:-build-asan}
     SANITIZE=address,undefined
-    EXTRA_FLAGS="-fno-sanitize-recover=undefined"
+    # The dynamic-type check is left out: the first time it meets a class
+    # it asks the kernel, through a pipe, whether the object's memory can
+    # be read, and with every descriptor taken (which the hostile tests do
+    # on purpose) the pipe cannot be made and a live object is reported as
+    # having no valid type. Address checks cover the same use-after-free.
+    EXTRA_FLAGS="-fno-sanitize-recover=undefined -fno-sanitize=vptr"
     # Everything the tree builds, which is every test but the two left out.
     TARGETS=(all)
     SKIP=''

@@ -38,10 +38,11 @@ constexpr int kSendStallTimeoutSeconds = 60;
 // accept inherit. A read whose deadline is at least this far blocks in recv
 // itself, one system call, rather than trying, polling and reading again;
 // the kernel gives it back by this time at the latest, so no deadline is
-// overrun. Short, so that deadlines of a second or two still take that
-// path; an idle kept-alive connection wakes this often, which costs
-// nothing to speak of.
-constexpr int kListenerReadSliceMs = 1000;
+// overrun. A third of the line wait: the wait for a request or a line
+// takes that path, while an idle connection wakes only twice before its
+// wait ends (a shorter slice made hundreds of idle connections wake the
+// machine hundreds of times a second).
+constexpr int kListenerReadSliceMs = 5000;
 
 // A connection closed with unread input is reset by the kernel, and the
 // reset can destroy a reply the client has not read yet. After such a
