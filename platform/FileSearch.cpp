@@ -1,9 +1,12 @@
 #include "platform/FileSearch.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <optional>
 #include <vector>
 
 #include "platform/Paths.h"
@@ -32,16 +35,30 @@ std::string TranslatePattern(const std::string& pattern) {
   return out;
 }
 
+// A process in more supplementary groups than this is judged by the first
+// ones only; Linux allows 65536, but a server account has a handful.
+constexpr int kMaxGroupsLooked = 256;
+
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Matches a translated pattern against a name by dynamic programming over
 // (pattern position, name position), so that many stars cannot make it slow.
 bool MatchTranslated(const std::string& pattern, const std::string& name) {
+  // The two patterns a listing uses match every name; a pattern without
+  // wildcards (an access file's name) is a comparison. Neither needs the table.
+  if (pattern == "*" || pattern == "<\"*") return true;
+  if (pattern.find_first_of("*<>\"") == std::string::npos) {
+    if (pattern.size() != name.size()) return false;
+    for (std::size_t i = 0; i < name.size(); ++i)
+      if (AsciiUpper(pattern[i]) != AsciiUpper(name[i])) return false;
+    return true;
+  }
   const std::size_t p = pattern.size(), n = name.size();
   std::size_t lastDot = name.rfind('.');
-  // can[i][j]: pattern from i matches name from j.
-  std::vector<std::vector<char>> can(p + 1, std::vector<char>(n + 1, 0));
-  can[p][n] = 1;
+  // can[i][j]: pattern from i matches name from j; one block, rows of n + 1.
+  std::vector<char> table((p + 1) * (n + 1), 0);
+  auto can = [&table, n](std::size_t i) { return table.data() + i * (n + 1); };
+  can(p)[n] = 1;
   for (std::size_t i = p; i-- > 0;) {
     for (std::size_t j = n + 1; j-- > 0;) {
       bool atEnd = j == n;
@@ -49,40 +66,73 @@ bool MatchTranslated(const std::string& pattern, const std::string& name) {
       bool ok = false;
       switch (c) {
         case '*':
-          ok = can[i + 1][j] || (!atEnd && can[i][j + 1]);
+          ok = can(i + 1)[j] || (!atEnd && can(i)[j + 1]);
           break;
         case kDosStar:
           // Any characters, but never the name's final dot.
-          ok = can[i + 1][j] || (!atEnd && j != lastDot && can[i][j + 1]);
+          ok = can(i + 1)[j] || (!atEnd && j != lastDot && can(i)[j + 1]);
           break;
         case kDosQm:
           // One character, or nothing at a dot or at the end of the name.
           if (atEnd || name[j] == '.')
-            ok = can[i + 1][j];
+            ok = can(i + 1)[j];
           else
-            ok = can[i + 1][j + 1];
+            ok = can(i + 1)[j + 1];
           break;
         case kDosDot:
           // A dot, or nothing at the end of the name.
           if (atEnd)
-            ok = can[i + 1][j];
+            ok = can(i + 1)[j];
           else
-            ok = name[j] == '.' && can[i + 1][j + 1];
+            ok = name[j] == '.' && can(i + 1)[j + 1];
           break;
         default:
-          ok = !atEnd && AsciiUpper(name[j]) == AsciiUpper(c) && can[i + 1][j + 1];
+          ok = !atEnd && AsciiUpper(name[j]) == AsciiUpper(c) && can(i + 1)[j + 1];
           break;
       }
-      can[i][j] = ok;
+      can(i)[j] = ok;
     }
   }
-  return can[0][0];
+  return can(0)[0];
 }
 
-bool FillRecord(const std::string& linuxPath, const std::string& name, TSearchRec& rec) {
+// Who this process is, taken once for a whole search: the ids are system
+// calls, and a listing asks for every entry.
+struct TWriter {
+  uid_t User = ::geteuid();
+  gid_t Group = ::getegid();
+  std::vector<gid_t> Groups = SupplementaryGroups();
+
+  static std::vector<gid_t> SupplementaryGroups() {
+    std::vector<gid_t> groups(kMaxGroupsLooked);
+    int count = ::getgroups(kMaxGroupsLooked, groups.data());
+    groups.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
+    return groups;
+  }
+
+  // Whether it may write a file of this mode and owner, by the rule the
+  // kernel applies to the mode bits: root may write anything with a write
+  // bit; the owner is judged by the owner's bit, a member of the file's group
+  // by the group's, anyone else by the others'. Access lists are not looked
+  // at; a read-only mount is checked once for the whole directory.
+  bool MayWrite(const struct stat& st) const {
+    if (User == 0) return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+    if (st.st_uid == User) return (st.st_mode & S_IWUSR) != 0;
+    bool inGroup = st.st_gid == Group;
+    for (std::size_t i = 0; i < Groups.size() && !inGroup; ++i) inGroup = Groups[i] == st.st_gid;
+    return (st.st_mode & (inGroup ? S_IWGRP : S_IWOTH)) != 0;
+  }
+};
+
+// Describes the entry "name" of the directory open as directoryFd (AT_FDCWD
+// with a full path in name for a lone file).
+bool FillRecord(int directoryFd, const char* path, const std::string& name, const TWriter& writer,
+                bool readOnlyMount, TSearchRec& rec) {
   struct stat st;
   // A dangling link still shows up in a listing; describe the link itself.
-  if (::stat(linuxPath.c_str(), &st) != 0 && ::lstat(linuxPath.c_str(), &st) != 0) return false;
+  if (::fstatat(directoryFd, path, &st, 0) != 0 &&
+      ::fstatat(directoryFd, path, &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return false;
   rec.Name = name;
   rec.Attributes = 0;
   bool isDirectory = S_ISDIR(st.st_mode);
@@ -90,14 +140,17 @@ bool FillRecord(const std::string& linuxPath, const std::string& name, TSearchRe
     rec.Attributes |= FILE_ATTRIBUTE_DIRECTORY;
   else
     rec.Attributes |= FILE_ATTRIBUTE_ARCHIVE;
-  // No write bit at all counts as read-only even for root, who may write anyway.
-  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(linuxPath.c_str(), W_OK) != 0)
-    rec.Attributes |= FILE_ATTRIBUTE_READONLY;
+  if (readOnlyMount || !writer.MayWrite(st)) rec.Attributes |= FILE_ATTRIBUTE_READONLY;
   if (!name.empty() && name[0] == '.' && name != "." && name != "..")
     rec.Attributes |= FILE_ATTRIBUTE_HIDDEN;
   rec.Size = isDirectory ? 0 : static_cast<int64_t>(st.st_size);
   rec.LastWriteTime = st.st_mtime;
   return true;
+}
+
+bool OnReadOnlyMount(int fd) {
+  struct statvfs fs;
+  return ::fstatvfs(fd, &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0;
 }
 
 }  // namespace
@@ -106,6 +159,10 @@ struct TFileSearch::State {
   DIR* Directory = nullptr;
   std::string DirectoryPath;  // Linux form, ends in "/"
   std::string Pattern;        // translated
+  // Taken when the first entry matches: a search for one name (the access
+  // file) mostly matches none and should not pay for them.
+  std::optional<TWriter> Writer;
+  bool ReadOnlyMount = false;
 };
 
 TFileSearch::TFileSearch() = default;
@@ -138,8 +195,15 @@ bool TFileSearch::FindNext(TSearchRec& found) {
   while (struct dirent* entry = ::readdir(Search->Directory)) {
     std::string name = entry->d_name;
     if (!MatchTranslated(Search->Pattern, name)) continue;
+    int directoryFd = ::dirfd(Search->Directory);
+    if (!Search->Writer) {
+      Search->Writer.emplace();
+      Search->ReadOnlyMount = OnReadOnlyMount(directoryFd);
+    }
     // An entry removed between readdir and stat is skipped, not reported.
-    if (FillRecord(Search->DirectoryPath + name, name, found)) return true;
+    if (FillRecord(directoryFd, entry->d_name, name, *Search->Writer,
+                   Search->ReadOnlyMount, found))
+      return true;
   }
   return false;
 }
@@ -158,7 +222,9 @@ bool GetFileInfo(const std::string& path, TSearchRec& info) {
   std::string name = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
   struct stat st;
   if (::stat(linuxPath.c_str(), &st) != 0) return false;
-  return FillRecord(linuxPath, name, info);
+  struct statvfs fs;
+  bool readOnlyMount = ::statvfs(linuxPath.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0;
+  return FillRecord(AT_FDCWD, linuxPath.c_str(), name, TWriter(), readOnlyMount, info);
 }
 
 bool WildcardMatch(const std::string& pattern, const std::string& name) {

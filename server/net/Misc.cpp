@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -57,7 +58,7 @@ std::string UpperCase(const std::string& text) {
   return result;
 }
 
-bool SameText(const std::string& a, const std::string& b) {
+bool SameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
     if (UpperChar(a[i]) != UpperChar(b[i])) return false;
@@ -109,7 +110,36 @@ std::string FormatLogTimeStamp(const TSystemTime& local, const TTimeZoneInformat
          sign + PadNumber(magnitude / 60, 2) + PadNumber(magnitude % 60, 2) + "]";
 }
 
-std::string LogTimeStamp() { return FormatLogTimeStamp(GetLocalTime(), GetTimeZoneInformation()); }
+// A busy server writes many records and headers in one second, all with the
+// same stamp: each thread makes each text once a second (and again when TZ
+// changes) instead of converting the clock and the zone for every one.
+struct TStampOfSecond {
+  std::time_t Second = -1;
+  std::string Zone;
+  std::string Text;
+
+  template <typename Make>
+  const std::string& Get(Make make) {
+    const std::time_t now = std::time(nullptr);
+    const char* zone = std::getenv("TZ");
+    if (now != Second || Zone != (zone ? zone : "")) {
+      Text = make();
+      Second = now;
+      Zone = zone ? zone : "";
+    }
+    return Text;
+  }
+};
+
+std::string LogTimeStamp() {
+  thread_local TStampOfSecond stamp;
+  return stamp.Get([] { return FormatLogTimeStamp(GetLocalTime(), GetTimeZoneInformation()); });
+}
+
+std::string HttpDateNow() {
+  thread_local TStampOfSecond stamp;
+  return stamp.Get([] { return HttpDate(GetSystemTime()); });
+}
 
 bool PercentDecode(std::string& text, bool pathMode) {
   std::string decoded;

@@ -3,6 +3,7 @@
 // segment removal and template substitution.
 
 #include <string>
+#include <string_view>
 
 #include "platform/TimeZone.h"
 
@@ -10,13 +11,15 @@
 std::string UpperCase(const std::string& text);
 char UpperChar(char c);
 // Case-insensitive (ASCII) equality and search; Pos is 1-based, 0 when absent.
-bool SameText(const std::string& a, const std::string& b);
+bool SameText(std::string_view a, std::string_view b);
 std::size_t Pos(const std::string& needle, const std::string& haystack);
 std::size_t PosText(const std::string& needle, const std::string& haystack);  // ignoring case
 
 std::string PadNumber(long long number, int width);
 std::string MonthName(int month);  // 1..12
 std::string HttpDate(const TSystemTime& gmt);
+// HttpDate of the present second.
+std::string HttpDateNow();
 std::string LogTimeStamp();
 // The stamp of LogTimeStamp for a given local time and zone.
 std::string FormatLogTimeStamp(const TSystemTime& local, const TTimeZoneInformation& zone);

@@ -37,24 +37,28 @@ bool EscapesControlByte(const std::string& url) {
 
 }  // namespace
 
-void ParseRequestLine(const std::string& line, uint8_t& method, std::string& url) {
-  std::size_t blank = line.find(' ');
-  std::string word = line.substr(0, blank);
-  if (word == "GET") method = mtGet;
-  else if (word == "POST") method = mtPost;
-  else if (word == "HEAD") method = mtHead;
-  else method = mtUnknown;
+uint8_t RequestMethod(std::string_view line) {
+  const std::string_view word = line.substr(0, line.find(' '));
+  if (word == "GET") return mtGet;
+  if (word == "POST") return mtPost;
+  if (word == "HEAD") return mtHead;
+  return mtUnknown;
+}
 
+void ParseRequestLine(const std::string& line, uint8_t& method, std::string& url) {
+  method = RequestMethod(line);
   url.clear();
+  const std::size_t blank = line.find(' ');
   if (blank == std::string::npos) return;
-  url = line.substr(blank + 1);
-  std::size_t protocol = url.find(" HTTP/");
-  if (protocol != std::string::npos) url.erase(protocol);
-  if (UpperCase(url.substr(0, 7)) == "HTTP://") {
-    std::string rest = url.substr(7);
-    std::size_t slash = rest.find('/');
-    url = slash == std::string::npos ? rest : rest.substr(slash);
+  std::string_view rest = std::string_view(line).substr(blank + 1);
+  const std::size_t protocol = rest.find(" HTTP/");
+  if (protocol != std::string_view::npos) rest = rest.substr(0, protocol);
+  if (rest.size() >= 7 && SameText(rest.substr(0, 7), "HTTP://")) {
+    rest.remove_prefix(7);
+    const std::size_t slash = rest.find('/');
+    if (slash != std::string_view::npos) rest.remove_prefix(slash);
   }
+  url = rest;
 }
 
 TRequest TRequest::FromLines(const std::vector<std::string>& lines, TMemoryStream& body,

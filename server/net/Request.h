@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/MemoryStream.h"
@@ -13,6 +14,9 @@
 
 enum THttpMethod : uint8_t { mtUnknown = 0, mtGet = 1, mtPost = 2, mtHead = 3 };
 
+// The method named by a request line's first word (mtUnknown for any other).
+// The reader needs only this, to know whether a body follows.
+uint8_t RequestMethod(std::string_view line);
 // Method and URL of a request line.
 void ParseRequestLine(const std::string& line, uint8_t& method, std::string& url);
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "server/net/Misc.h"
+#include "server/net/Request.h"
 #include "server/reply/SvrHttpReply.h"
 #include "server/shell/Loging.h"
 
@@ -15,13 +16,6 @@ std::atomic<long long> RequestBodyBytesHeld{0};
 namespace {
 
 using TClock = std::chrono::steady_clock;
-
-bool IsGetRequest(const std::string& requestLine) {
-  uint8_t method = mtUnknown;
-  std::string url;
-  ParseRequestLine(requestLine, method, url);
-  return method == mtGet;
-}
 
 // A decimal count, blanks around it allowed; false for anything else.
 // A count too large for 64 bits is still a count: it is reported as the
@@ -52,20 +46,20 @@ bool HasForbiddenHeadByte(const std::string& line) {
   return false;
 }
 
-std::string TrimBlanks(const std::string& text) {
+std::string_view TrimBlanks(std::string_view text) {
   const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return std::string();
+  if (first == std::string_view::npos) return std::string_view();
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 // True when one of the comma-separated items of a header value is the word
 // (in any letter case).
-bool HasListItem(const std::string& value, const std::string& word) {
+bool HasListItem(std::string_view value, std::string_view word) {
   std::size_t start = 0;
   while (start <= value.size()) {
     std::size_t comma = value.find(',', start);
-    if (comma == std::string::npos) comma = value.size();
-    if (UpperCase(TrimBlanks(value.substr(start, comma - start))) == word) return true;
+    if (comma == std::string_view::npos) comma = value.size();
+    if (SameText(TrimBlanks(value.substr(start, comma - start)), word)) return true;
     start = comma + 1;
   }
   return false;
@@ -194,7 +188,7 @@ bool TRequestReader::TakeHeadLine(const std::string& line, bool& getMark,
   }
   Out.Lines.push_back(line);
   if (Out.Lines.size() == 1)
-    getMark = IsGetRequest(line);
+    getMark = RequestMethod(line) == mtGet;
   else
     NoteHeaderLine(line, body);
   if (Out.Lines.size() > kMaxRequestLines) {
@@ -207,11 +201,11 @@ bool TRequestReader::TakeHeadLine(const std::string& line, bool& getMark,
 void TRequestReader::NoteHeaderLine(const std::string& line, TBodyAnnouncement& body) {
   const std::size_t colon = line.find(':');
   if (colon == std::string::npos) return;
-  const std::string name = UpperCase(line.substr(0, colon));
-  const std::string value = line.substr(colon + 1);
-  if (name == "CONTENT-LENGTH") {
+  const std::string_view name = std::string_view(line).substr(0, colon);
+  const std::string_view value = std::string_view(line).substr(colon + 1);
+  if (SameText(name, "CONTENT-LENGTH")) {
     long long length = 0;
-    if (!ParseDecimal(value, length) || (body.LengthSeen && body.Length != length)) {
+    if (!ParseDecimal(std::string(value), length) || (body.LengthSeen && body.Length != length)) {
       // The end of the body is not known, so nothing after it could be
       // told apart from it.
       Refuse(400);
@@ -219,11 +213,11 @@ void TRequestReader::NoteHeaderLine(const std::string& line, TBodyAnnouncement& 
     }
     body.LengthSeen = true;
     body.Length = length;
-  } else if (name == "TRANSFER-ENCODING") {
+  } else if (SameText(name, "TRANSFER-ENCODING")) {
     // Only bodies of a stated length are read; the chunks of a coded body
     // would be taken for the next request.
     Refuse(501);
-  } else if (name == "CONNECTION") {
+  } else if (SameText(name, "CONNECTION")) {
     if (HasListItem(value, "CLOSE")) {
       // Answered all the same; the connection ends after the reply.
       LogError("Request pipe closed by client (Connection: close)");
@@ -233,8 +227,9 @@ void TRequestReader::NoteHeaderLine(const std::string& line, TBodyAnnouncement& 
     // A blank before the colon makes another name for the header object,
     // but some clients and proxies would still read these two as what
     // frames the body; a request that means two things is refused.
-    const std::string trimmed = TrimBlanks(name);
-    if (trimmed != name && (trimmed == "CONTENT-LENGTH" || trimmed == "TRANSFER-ENCODING"))
+    const std::string_view trimmed = TrimBlanks(name);
+    if (trimmed.size() != name.size() &&
+        (SameText(trimmed, "CONTENT-LENGTH") || SameText(trimmed, "TRANSFER-ENCODING")))
       Refuse(400);
   }
 }

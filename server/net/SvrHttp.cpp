@@ -143,7 +143,7 @@ void TSvrHttpThread::Serve() {
     if (ready) HandleRequest();
     // A request that was not read leaves a cleared header, so a failed read
     // always ends the connection here.
-    const bool keepAlive = UpperCase(Header.Get(rqConnection)) == "KEEP-ALIVE";
+    const bool keepAlive = SameText(Header.Get(rqConnection), "KEEP-ALIVE");
     if (keepAlive) {
       Lines.clear();
       Body.Clear();

@@ -46,49 +46,51 @@ bool IsServersOwnField(TResponseField field) {
   return field == rsConnection || field == rsTransferEncoding;
 }
 
-// A value as it may stand on a header line: a CR, LF or other control byte
-// (tab aside) would end the line early or smuggle another header in.
-std::string LineSafe(const std::string& value) {
-  std::string safe;
-  safe.reserve(value.size());
+bool IsLineSafe(unsigned char c) { return c == '\t' || (c >= 0x20 && c != 0x7F); }
+
+// Appends a value as it may stand on a header line: a CR, LF or other
+// control byte (tab aside) would end the line early or smuggle another
+// header in, so those are left out.
+void AppendLineSafe(std::string& text, std::string_view value) {
   for (unsigned char c : value)
-    if (c == '\t' || (c >= 0x20 && c != 0x7F)) safe += static_cast<char>(c);
-  return safe;
+    if (IsLineSafe(c)) text += static_cast<char>(c);
+}
+
+bool HasLineSafeByte(std::string_view value) {
+  for (unsigned char c : value)
+    if (IsLineSafe(c)) return true;
+  return false;
 }
 
 // The Basic scheme word and its blank, removed unchecked before decoding.
 constexpr std::size_t kAuthSchemeLength = 6;
 
 // Name before the first ":", value after it with one leading blank removed;
-// false when the line has no ":".
-bool SplitHeaderLine(const std::string& line, std::string& name, std::string& value) {
+// false when the line has no ":". The views point into the line.
+bool SplitHeaderLine(std::string_view line, std::string_view& name, std::string_view& value) {
   std::size_t colon = line.find(':');
-  if (colon == std::string::npos) return false;
+  if (colon == std::string_view::npos) return false;
   name = line.substr(0, colon);
   value = line.substr(colon + 1);
-  if (!value.empty() && value[0] == ' ') value.erase(0, 1);
+  if (!value.empty() && value[0] == ' ') value.remove_prefix(1);
   return true;
 }
 
 }  // namespace
 
 bool TRequestHeader::ParseLine(const std::string& line) {
-  std::string name, value;
+  std::string_view name, value;
   if (!SplitHeaderLine(line, name, value)) return false;
   return SetField(name, value);
 }
 
-bool TRequestHeader::SetField(const std::string& name, const std::string& value) {
-  const std::string upper = UpperCase(name);
-  bool recognised = false;
-  for (int i = 0; i < kRequestFieldCount; ++i) {
-    if (upper == kRequestNames[i]) {
-      Values[i] = value;
-      recognised = true;
-      break;
-    }
-  }
-  if (upper == "AUTHORIZATION" && !Values[rqAuthorization].empty()) {
+bool TRequestHeader::SetField(std::string_view name, std::string_view value) {
+  int field = -1;
+  for (int i = 0; i < kRequestFieldCount && field < 0; ++i)
+    if (SameText(name, kRequestNames[i])) field = i;
+  if (field < 0) return false;
+  Values[field] = value;
+  if (field == rqAuthorization && !Values[rqAuthorization].empty()) {
     std::string credentials = Values[rqAuthorization];
     credentials.erase(0, kAuthSchemeLength);
     std::string decoded = Base64Decode(credentials);
@@ -96,7 +98,7 @@ bool TRequestHeader::SetField(const std::string& name, const std::string& value)
     // The password after the colon is never kept.
     UserName = colon == std::string::npos ? decoded : decoded.substr(0, colon);
   }
-  return recognised;
+  return true;
 }
 
 void TRequestHeader::Clear() {
@@ -104,25 +106,35 @@ void TRequestHeader::Clear() {
 }
 
 std::string TResponseHeader::BuildText() const {
-  std::string text =
-      "HTTP/1.0 " + std::to_string(StatusCode) + " " + LineSafe(ReasonText) + "\r\n";
+  // Room for a usual header at once, so that it grows no more than once.
+  constexpr std::size_t kUsualHeaderBytes = 256;
+  std::string text;
+  text.reserve(kUsualHeaderBytes);
+  text += "HTTP/1.0 ";
+  text += std::to_string(StatusCode);
+  text += ' ';
+  AppendLineSafe(text, ReasonText);
+  text += "\r\n";
   for (int i = 0; i < kResponseFieldCount; ++i) {
-    std::string value = LineSafe(Values[i]);
-    if (!value.empty()) text += std::string(kResponseNames[i]) + ": " + value + "\r\n";
+    // A value of nothing but control bytes would leave an empty line: none.
+    if (!HasLineSafeByte(Values[i])) continue;
+    text += kResponseNames[i];
+    text += ": ";
+    AppendLineSafe(text, Values[i]);
+    text += "\r\n";
   }
   return text;
 }
 
 bool TResponseHeader::ParseLine(const std::string& line) {
-  std::string name, value;
+  std::string_view name, value;
   if (!SplitHeaderLine(line, name, value)) return false;
   return SetField(name, value);
 }
 
-bool TResponseHeader::SetField(const std::string& name, const std::string& value) {
-  const std::string upper = UpperCase(name);
+bool TResponseHeader::SetField(std::string_view name, std::string_view value) {
   for (const TInputName& input : kResponseInputNames) {
-    if (upper == input.Name) {
+    if (SameText(name, input.Name)) {
       if (!IsServersOwnField(input.Field)) Values[input.Field] = value;
       return true;
     }

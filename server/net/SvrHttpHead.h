@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // The 37 recognised request headers, in table order.
 enum TRequestField : int {
@@ -20,7 +21,7 @@ enum TRequestField : int {
 class TRequestHeader {
  public:
   bool ParseLine(const std::string& line);
-  bool SetField(const std::string& name, const std::string& value);
+  bool SetField(std::string_view name, std::string_view value);
   void Clear();  // the 37 values; RequestLine and UserName stay
 
   const std::string& Get(TRequestField field) const { return Values[field]; }
@@ -44,7 +45,7 @@ class TResponseHeader {
  public:
   std::string BuildText() const;
   bool ParseLine(const std::string& line);
-  bool SetField(const std::string& name, const std::string& value);
+  bool SetField(std::string_view name, std::string_view value);
 
   std::string& operator[](TResponseField field) { return Values[field]; }
   const std::string& Get(TResponseField field) const { return Values[field]; }

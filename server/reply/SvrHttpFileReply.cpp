@@ -130,7 +130,7 @@ void THTTPDirReply::Prepare() {
   TSearchRec entry;
   for (bool more = search.FindFirst(DirectoryPath + "*.*", entry); more;
        more = search.FindNext(entry)) {
-    if (entry.Name == "." || UpperCase(entry.Name) == "HTTP.AUT") continue;
+    if (entry.Name == "." || SameText(entry.Name, "HTTP.AUT")) continue;
     if (entry.Name == ".." && root) continue;
     bool isDirectory = (entry.Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     Page.Write("<tr><td>");

@@ -47,9 +47,9 @@ void THTTPReply::Prepare() {}
 void THTTPReply::SendBody() {}
 
 void THTTPReply::SendHeader() {
-  ResponseHeader[rsDate] = HttpDate(GetSystemTime());
+  ResponseHeader[rsDate] = HttpDateNow();
   ResponseHeader[rsServer] = ServerSoftware;
-  if (UpperCase(Request.Get(rqConnection)) == "KEEP-ALIVE")
+  if (SameText(Request.Get(rqConnection), "KEEP-ALIVE"))
     ResponseHeader[rsConnection] = "Keep-Alive";
   Socket.SendString(ResponseHeader.BuildText() + "\r\n");
 }

@@ -38,11 +38,11 @@ std::string EntryKey(const std::string& text, std::string& value) {
   return ("." + pair.First.substr(0, kExtensionMax)).substr(0, kExtensionMax);
 }
 
-bool StartsWithText(const std::string& text, const std::string& prefix) {
+bool StartsWithText(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && SameText(text.substr(0, prefix.size()), prefix);
 }
 
-bool EndsWithText(const std::string& text, const std::string& tail) {
+bool EndsWithText(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && SameText(text.substr(text.size() - tail.size()), tail);
 }
 
@@ -55,9 +55,8 @@ void ReplaceAll(std::string& text, char from, char to) {
 // server of that name and kind is listed, else "*".
 std::string FindVirtualServer(const std::vector<std::string>& virtTable, const std::string& host,
                               bool isTLS) {
-  std::string upperHost = UpperCase(host);
   for (const std::string& text : virtTable) {
-    if (UpperCase(listentry::ParsePair(text).First) == upperHost &&
+    if (SameText(listentry::ParsePair(text).First, host) &&
         listentry::VirtualIsTLS(text) == isTLS)
       return host;
   }
@@ -245,7 +244,7 @@ void TSvrSetupHolder::MapUrlToPath(std::string& path, const std::string& host,
       best = alias;
   }
   if (best.Prefix.empty() || best.Directory.empty()) {
-    if (UpperCase(path.substr(0, 6)) != "/ISWD/") {
+    if (!StartsWithText(path, "/ISWD/")) {
       path.clear();
       return;
     }
