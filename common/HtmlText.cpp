@@ -19,7 +19,8 @@ std::string HtmlReferences(const std::string& text, std::string_view special) {
   std::string out;
   out.reserve(text.size());
   for (const char c : text) {
-    const char* reference = special.find(c) != std::string_view::npos ? ReferenceFor(c) : nullptr;
+    const char* reference = ReferenceFor(c);
+    if (reference && special.find(c) == std::string_view::npos) reference = nullptr;
     if (reference)
       out += reference;
     else

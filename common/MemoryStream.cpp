@@ -4,6 +4,12 @@
 
 std::size_t TMemoryStream::Write(const void* bytes, std::size_t count) {
   if (count == 0) return 0;
+  if (Position == Data.size()) {
+    // Writing at the end, as pages and bodies are built: no zero fill first.
+    Data.append(static_cast<const char*>(bytes), count);
+    Position += count;
+    return count;
+  }
   if (Position + count > Data.size()) Data.resize(Position + count);
   std::memcpy(Data.data() + Position, bytes, count);
   Position += count;

@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <chrono>
 #include <mutex>
@@ -59,6 +60,22 @@ bool ReadNumber(const std::string& text, std::size_t& i, std::size_t maxDigits, 
   return digits > 0;
 }
 
+// The $TZ a conversion was made under, compared without copying it.
+struct TZoneSetting {
+  bool Set = false;
+  std::string Value;
+
+  bool IsCurrent() const {
+    const char* zone = std::getenv("TZ");
+    return zone ? Set && Value == zone : !Set;
+  }
+  void Take() {
+    const char* zone = std::getenv("TZ");
+    Set = zone != nullptr;
+    Value = zone ? zone : "";
+  }
+};
+
 // The C library keeps the zone rules in globals that tzset rebuilds: with $TZ
 // unset every call frees and reloads them. Its own lock is not one the
 // thread checker can see, so every use of the rules here takes this one,
@@ -74,15 +91,13 @@ constexpr auto kZoneFileRecheck = std::chrono::seconds(1);
 // Under ZoneRulesLock: true when the zone setting may have changed since the
 // C library last read it.
 bool ZoneMayHaveChanged() {
-  static std::string lastZone;
+  static TZoneSetting last;
   static bool read = false;
   static std::chrono::steady_clock::time_point lastRead;
-  const char* zone = std::getenv("TZ");
-  const std::string zoneText = zone ? std::string("=") + zone : std::string();
   const auto now = std::chrono::steady_clock::now();
-  if (read && zoneText == lastZone && now - lastRead < kZoneFileRecheck) return false;
+  if (read && last.IsCurrent() && now - lastRead < kZoneFileRecheck) return false;
   read = true;
-  lastZone = zoneText;
+  last.Take();
   lastRead = now;
   return true;
 }
@@ -97,6 +112,65 @@ std::tm LocalFields(std::time_t moment, bool rereadZone) {
   ::localtime_r(&moment, &tm);
   return tm;
 }
+
+constexpr std::time_t kQuarterHour = 15 * 60;
+
+std::time_t QuarterOf(std::time_t utc) {
+  return utc >= 0 ? utc / kQuarterHour : -((-utc + kQuarterHour - 1) / kQuarterHour);
+}
+
+// The calendar fields of a count of seconds since 1970 read as UTC, by
+// arithmetic: the C library's conversions all take its zone lock.
+std::tm CivilFields(std::time_t seconds) {
+  std::time_t days = seconds / kSecondsPerDay, rest = seconds % kSecondsPerDay;
+  if (rest < 0) {
+    rest += kSecondsPerDay;
+    --days;
+  }
+  std::tm tm{};
+  tm.tm_hour = static_cast<int>(rest / 3600);
+  tm.tm_min = static_cast<int>(rest / 60 % 60);
+  tm.tm_sec = static_cast<int>(rest % 60);
+  tm.tm_wday = static_cast<int>((days % 7 + 11) % 7);  // 1 January 1970 was a Thursday
+  // Days to year, month and day in the proleptic Gregorian calendar, counted
+  // in 400-year eras from 1 March 0000.
+  const std::time_t z = days + 719468;
+  const std::time_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::time_t dayOfEra = z - era * 146097;
+  const std::time_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const std::time_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const std::time_t monthFromMarch = (5 * dayOfYear + 2) / 153;
+  tm.tm_mday = static_cast<int>(dayOfYear - (153 * monthFromMarch + 2) / 5 + 1);
+  tm.tm_mon = static_cast<int>(monthFromMarch < 10 ? monthFromMarch + 2 : monthFromMarch - 10);
+  tm.tm_year = static_cast<int>(yearOfEra + era * 400 + (tm.tm_mon <= 1 ? 1 : 0) - 1900);
+  return tm;
+}
+
+// Moments in one quarter hour of UTC are all the same distance from local
+// time: today's zone offsets, and the moments they change, fall on quarter
+// hours. A thread that converts file times (the listing of a directory
+// written at one go, the same file asked for again) meets the same quarter
+// often, so it keeps the last offset it looked up and converts by adding it.
+// It holds while $TZ is what it was and within the second it was taken in,
+// so a changed zone file is seen as soon as by LocalFields; an offset that is not whole quarters is not kept.
+struct TOffsetMemo {
+  std::time_t Quarter = 0;
+  long Offset = 0;
+  bool Valid = false;
+  TZoneSetting Zone;
+  std::time_t TakenSecond = 0;  // the clock's second; time() reads no hardware
+
+  bool Holds(std::time_t quarter) const {
+    return Valid && quarter == Quarter && std::time(nullptr) == TakenSecond && Zone.IsCurrent();
+  }
+  void Keep(std::time_t quarter, long offset) {
+    Valid = offset % kQuarterHour == 0;
+    Quarter = quarter;
+    Offset = offset;
+    Zone.Take();
+    TakenSecond = std::time(nullptr);
+  }
+};
 
 }  // namespace
 
@@ -201,7 +275,12 @@ TSystemTime UtcToSystemTime(std::time_t utc) {
 std::tm UtcToLocalTm(std::time_t utc) { return LocalFields(utc, true); }
 
 TSystemTime UtcToLocalTime(std::time_t utc) {
-  return FromTm(LocalFields(utc, true), 0);
+  thread_local TOffsetMemo memo;
+  const std::time_t quarter = QuarterOf(utc);
+  if (memo.Holds(quarter)) return FromTm(CivilFields(utc + memo.Offset), 0);
+  const std::tm tm = LocalFields(utc, true);
+  memo.Keep(quarter, tm.tm_gmtoff);
+  return FromTm(tm, 0);
 }
 
 std::time_t SystemTimeToUtc(const TSystemTime& utcFields) {
@@ -218,7 +297,11 @@ std::time_t SystemTimeToUtc(const TSystemTime& utcFields) {
 // The system's formats are those of Czech regional settings: the short date
 // d.M.yyyy (no leading zeros for day and month) and the long time H:mm:ss.
 std::string FormatShortDate(const TSystemTime& t) {
-  return std::to_string(t.Day) + "." + std::to_string(t.Month) + "." + Digits(t.Year, 4);
+  // A listing writes one for every entry; snprintf into a buffer costs a
+  // fraction of joining four strings.
+  char text[24];
+  const int length = std::snprintf(text, sizeof text, "%u.%u.%04u", t.Day, t.Month, t.Year);
+  return std::string(text, static_cast<std::size_t>(length > 0 ? length : 0));
 }
 
 std::string FormatLongTime(const TSystemTime& t) {

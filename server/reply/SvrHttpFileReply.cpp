@@ -128,22 +128,25 @@ void THTTPDirReply::Prepare() {
   bool root = IsRootDirectory(DirectoryPath);
   TFileSearch search;
   TSearchRec entry;
+  std::string row;  // one entry's row, written to the page whole
   for (bool more = search.FindFirst(DirectoryPath + "*.*", entry); more;
        more = search.FindNext(entry)) {
     if (entry.Name == "." || SameText(entry.Name, "HTTP.AUT")) continue;
     if (entry.Name == ".." && root) continue;
     bool isDirectory = (entry.Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    Page.Write("<tr><td>");
-    Page.Write(isDirectory ? "<img src=\"/iswd/dir_gif\">" : "<img src=\"/iswd/else_gif\">");
-    Page.Write("</td><td><a href=\"");
-    Page.Write(linkBase + PercentEncode(entry.Name));
-    Page.Write("\">");
-    Page.Write(HtmlEscape(entry.Name));
-    Page.Write("</a></td><td>");
-    Page.Write(std::to_string(isDirectory ? 0 : entry.Size));
-    Page.Write("</td><td>");
-    Page.Write(FormatShortDate(UtcToLocalTime(entry.LastWriteTime)));
-    Page.Write("</td></tr>");
+    row = "<tr><td>";
+    row += isDirectory ? "<img src=\"/iswd/dir_gif\">" : "<img src=\"/iswd/else_gif\">";
+    row += "</td><td><a href=\"";
+    row += linkBase;
+    row += PercentEncode(entry.Name);
+    row += "\">";
+    row += HtmlEscape(entry.Name);
+    row += "</a></td><td>";
+    row += std::to_string(isDirectory ? 0 : entry.Size);
+    row += "</td><td>";
+    row += FormatShortDate(UtcToLocalTime(entry.LastWriteTime));
+    row += "</td></tr>";
+    Page.Write(row);
   }
   search.Close();
 

@@ -14,8 +14,9 @@ std::string PercentEncode(const std::string& text) {
   for (char c : text) {
     unsigned char byte = static_cast<unsigned char>(c);
     bool keep = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
-                (byte >= '0' && byte <= '9') || std::strchr("-._$!'()*,", c) != nullptr;
-    if (keep && byte != 0) {
+                (byte >= '0' && byte <= '9') ||
+                (byte != 0 && std::strchr("-._$!'()*,", c) != nullptr);
+    if (keep) {
       out += c;
     } else {
       out += '%';

@@ -240,6 +240,35 @@ TEST(TimeZone, ConversionsAndFormats) {
   EXPECT_LE(std::abs(SystemTimeToUtc(now) - std::time(nullptr)), 5);
 }
 
+TEST(TimeZone, LocalTimesAgreeWithTheCLibraryAcrossZoneChanges) {
+  // Conversions of nearby moments reuse the offset of their quarter hour;
+  // they must still agree with localtime_r on both sides of every change,
+  // before 1970, across leap days, and when $TZ changes in between.
+  const char* zones[] = {"CET-1CEST,M3.5.0,M10.5.0/3", "NPT-5:45", "AEST-10AEDT,M10.1.0,M4.1.0/3",
+                         "<-0044>0:44"};
+  const std::time_t starts[] = {-86400 * 400 - 1, 951782400 - 7200, 1711846800 - 4000,
+                                1729990800 - 4000, 1743310800 - 3000};
+  for (const char* zone : zones) {
+    ScopedEnv tz("TZ", zone);
+    ::tzset();
+    for (std::time_t start : starts) {
+      for (std::time_t t = start; t < start + 4 * 3600; t += 599) {
+        std::tm expected;
+        ::localtime_r(&t, &expected);
+        const TSystemTime local = UtcToLocalTime(t);
+        const std::string where = std::string(zone) + " at " + std::to_string(t);
+        ASSERT_EQ(local.Year, expected.tm_year + 1900) << where;
+        ASSERT_EQ(local.Month, expected.tm_mon + 1) << where;
+        ASSERT_EQ(local.Day, expected.tm_mday) << where;
+        ASSERT_EQ(local.DayOfWeek, expected.tm_wday) << where;
+        ASSERT_EQ(local.Hour, expected.tm_hour) << where;
+        ASSERT_EQ(local.Minute, expected.tm_min) << where;
+        ASSERT_EQ(local.Second, expected.tm_sec) << where;
+      }
+    }
+  }
+}
+
 TEST(TimeZone, ParseShortDateAcceptsTheCzechForm) {
   TSystemTime d;
   ASSERT_TRUE(ParseShortDate("8.12.2026", d));
