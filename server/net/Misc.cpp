@@ -72,7 +72,11 @@ std::size_t Pos(const std::string& needle, const std::string& haystack) {
 }
 
 std::size_t PosText(const std::string& needle, const std::string& haystack) {
-  return Pos(UpperCase(needle), UpperCase(haystack));
+  if (needle.empty()) return 0;
+  // Compared in place: every request's path is looked through this way.
+  for (std::size_t at = 0; at + needle.size() <= haystack.size(); ++at)
+    if (SameText(std::string_view(haystack).substr(at, needle.size()), needle)) return at + 1;
+  return 0;
 }
 
 std::string PadNumber(long long number, int width) {
@@ -137,8 +141,15 @@ std::string LogTimeStamp() {
 }
 
 std::string HttpDateNow() {
-  thread_local TStampOfSecond stamp;
-  return stamp.Get([] { return HttpDate(GetSystemTime()); });
+  // GMT: the zone does not matter here.
+  thread_local std::time_t madeFor = -1;
+  thread_local std::string made;
+  const std::time_t now = std::time(nullptr);
+  if (now != madeFor) {
+    made = HttpDate(UtcToSystemTime(now));
+    madeFor = now;
+  }
+  return made;
 }
 
 bool PercentDecode(std::string& text, bool pathMode) {
