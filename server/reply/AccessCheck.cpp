@@ -23,11 +23,12 @@ constexpr const char* kNoValue = "<nic>";    // the sentinel of "charset" and "z
 // hexadecimal digits, so no credentials ever match this.
 constexpr const char* kUnmatchableRights = "<unreadable>";
 // A directory's time stamp is taken from a clock that ticks in steps of a
-// few milliseconds, so a change right after a look may leave the stamp as
-// it was. What is found in a directory changed this recently is therefore
-// not remembered; it is looked up again until the directory has been still
-// this long.
-constexpr int64_t kDirectorySettleNs = 1000000000;
+// few milliseconds, and some file systems keep it in steps of 2 s (FAT), so
+// a change right after a look may leave the stamp as it was. What is found
+// in a directory changed this recently is therefore not remembered; it is
+// looked up again until the directory has been still longer than the
+// coarsest step.
+constexpr int64_t kDirectorySettleNs = 3000000000;
 
 // A flag's text is an integer; anything that is not one gives the default.
 int64_t ProfileInteger(const std::string& text, int64_t defaultValue) {
