@@ -31,6 +31,13 @@
 #                       one gets a ratio column "ours/other"
 #                       (default "tovksrv nginx lighttpd thread-limit")
 #   TOVK_BENCH_SECONDS  length of each load run (default 5)
+#   TOVK_BENCH_ROUNDS   how many times every server is measured (default 1).
+#                       The machine's speed drifts over minutes (other guests,
+#                       frequency), and each server is measured in a block of
+#                       its own, so one round can favour whoever ran at a good
+#                       moment. With more rounds the servers take turns, the
+#                       order reversed every other round, and the table shows
+#                       each figure's median.
 #   TOVK_BENCH_BUILD    build directory (default build-bench beside bench/);
 #                       thread-limit is built into its bench/ folder
 #   TOVK_BENCH_BEFORE_BUILD  build directory of tovksrv-before (no default;
@@ -75,6 +82,7 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/.." && pwd)
 SERVERS=${TOVK_BENCH_SERVERS:-"tovksrv nginx lighttpd thread-limit"}
 SECONDS_PER_RUN=${TOVK_BENCH_SECONDS:-5}
+ROUNDS=${TOVK_BENCH_ROUNDS:-1}
 BUILD=${TOVK_BENCH_BUILD:-$ROOT/build-bench}
 BEFORE_BUILD=${TOVK_BENCH_BEFORE_BUILD:-}
 OUT=${TOVK_BENCH_OUT:-/tmp/tovk-bench.txt}
@@ -573,7 +581,12 @@ trap cleanup EXIT
 make_site
 
 START_LOAD=$(cut -d' ' -f1-3 /proc/loadavg)
-for s in $SERVERS; do measure "$s"; done
+ORDER=$SERVERS
+for ((round = 1; round <= ROUNDS; round++)); do
+  [ "$ROUNDS" = 1 ] || say "round $round of $ROUNDS"
+  for s in $ORDER; do measure "$s"; done
+  ORDER=$(printf '%s\n' $ORDER | tac | tr '\n' ' ')
+done
 END_LOAD=$(cut -d' ' -f1-3 /proc/loadavg)
 
 # The CGI and listing rows keep p50, p99 and max.
@@ -582,7 +595,7 @@ grep -v -E '^(CGI script|listing of 50 entries), c=16: p90' "$RESULTS" >"$RESULT
   echo "tovk benchmark, $(date -u '+%Y-%m-%d %H:%M UTC')"
   echo "machine: $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo)"
   echo "load average (1, 5, 15 min) before: $START_LOAD, after: $END_LOAD"
-  echo "each load run: ${SECONDS_PER_RUN} s; versions: $(nginx -v 2>&1 | cut -d' ' -f3), $(lighttpd -v 2>&1 | cut -d' ' -f1), $(wrk -v 2>&1 | head -1 | cut -d' ' -f1-2)"
+  echo "each load run: ${SECONDS_PER_RUN} s; rounds: $ROUNDS$([ "$ROUNDS" = 1 ] || echo ', each figure the median of the rounds'); versions: $(nginx -v 2>&1 | cut -d' ' -f3), $(lighttpd -v 2>&1 | cut -d' ' -f1), $(wrk -v 2>&1 | head -1 | cut -d' ' -f1-2)"
   echo
   # shellcheck disable=SC2086
   python3 "$HERE/table.py" "$RESULTS.table" $SERVERS

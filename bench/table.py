@@ -5,9 +5,11 @@
 
 Each line of RESULTS_TSV: row name, unit, kind ("rate": more is better,
 "cost": less is better), server, value (or "n/a"), note. The first server
-is ours; every other server gets a column "ours/theirs".
+is ours; every other server gets a column "ours/theirs". A figure measured
+in several rounds is shown as the median of its values.
 """
 
+import statistics
 import sys
 
 
@@ -37,8 +39,9 @@ def main():
             if key not in rows:
                 rows[key] = {}
                 order.append(key)
-            rows[key][server] = None if value in ("n/a", "") else float(value)
-            if note:
+            if value not in ("n/a", ""):
+                rows[key].setdefault(server, []).append(float(value))
+            if note and f"{server}, {name}: {note}" not in notes:
                 notes.append(f"{server}, {name}: {note}")
 
     ours = servers[0]
@@ -47,7 +50,7 @@ def main():
     body = []
     for key in order:
         name, unit, kind = key
-        values = rows[key]
+        values = {s: statistics.median(v) for s, v in rows[key].items()}
         line = [name, unit, "higher" if kind == "rate" else "lower"]
         line += [fmt(values.get(s), unit) for s in servers]
         for o in others:
