@@ -28,6 +28,7 @@ def main():
     rows = {}
     order = []
     notes = []
+    noted = set()
     with open(path) as f:
         for line in f:
             parts = line.rstrip("\n").split("\t")
@@ -41,7 +42,9 @@ def main():
                 order.append(key)
             if value not in ("n/a", ""):
                 rows[key].setdefault(server, []).append(float(value))
-            if note and f"{server}, {name}: {note}" not in notes:
+            # With several rounds a figure's note comes once, from its first round.
+            if note and (server, name) not in noted:
+                noted.add((server, name))
                 notes.append(f"{server}, {name}: {note}")
 
     ours = servers[0]

@@ -152,7 +152,8 @@ std::tm CivilFields(std::time_t seconds) {
 // written at one go, the same file asked for again) meets the same quarter
 // often, so it keeps the last offset it looked up and converts by adding it.
 // It holds while $TZ is what it was and within the second it was taken in,
-// so a changed zone file is seen as soon as by LocalFields; an offset that is not whole quarters is not kept.
+// so a changed zone file is seen as soon as LocalFields sees it. An offset
+// that is not whole quarters (some zones before 1972) is not kept.
 struct TOffsetMemo {
   std::time_t Quarter = 0;
   long Offset = 0;
@@ -300,7 +301,8 @@ std::string FormatShortDate(const TSystemTime& t) {
   // A listing writes one for every entry; snprintf into a buffer costs a
   // fraction of joining four strings.
   char text[24];
-  const int length = std::snprintf(text, sizeof text, "%u.%u.%04u", t.Day, t.Month, t.Year);
+  const int length = std::snprintf(text, sizeof text, "%u.%u.%04u", static_cast<unsigned>(t.Day),
+                                     static_cast<unsigned>(t.Month), static_cast<unsigned>(t.Year));
   return std::string(text, static_cast<std::size_t>(length > 0 ? length : 0));
 }
 
