@@ -124,15 +124,9 @@ struct TWriter {
   }
 };
 
-// Describes the entry "name" of the directory open as directoryFd (AT_FDCWD
-// with a full path in name for a lone file).
-bool FillRecord(int directoryFd, const char* path, const std::string& name, const TWriter& writer,
+// The record of a file named `name` whose status is st.
+void FillRecord(const struct stat& st, const std::string& name, const TWriter& writer,
                 bool readOnlyMount, TSearchRec& rec) {
-  struct stat st;
-  // A dangling link still shows up in a listing; describe the link itself.
-  if (::fstatat(directoryFd, path, &st, 0) != 0 &&
-      ::fstatat(directoryFd, path, &st, AT_SYMLINK_NOFOLLOW) != 0)
-    return false;
   rec.Name = name;
   rec.Attributes = 0;
   bool isDirectory = S_ISDIR(st.st_mode);
@@ -145,12 +139,11 @@ bool FillRecord(int directoryFd, const char* path, const std::string& name, cons
     rec.Attributes |= FILE_ATTRIBUTE_HIDDEN;
   rec.Size = isDirectory ? 0 : static_cast<int64_t>(st.st_size);
   rec.LastWriteTime = st.st_mtime;
-  return true;
 }
 
-bool OnReadOnlyMount(int fd) {
+bool OnReadOnlyMount(const std::string& linuxPath) {
   struct statvfs fs;
-  return ::fstatvfs(fd, &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0;
+  return ::statvfs(linuxPath.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0;
 }
 
 }  // namespace
@@ -195,15 +188,20 @@ bool TFileSearch::FindNext(TSearchRec& found) {
   while (struct dirent* entry = ::readdir(Search->Directory)) {
     std::string name = entry->d_name;
     if (!MatchTranslated(Search->Pattern, name)) continue;
-    int directoryFd = ::dirfd(Search->Directory);
     if (!Search->Writer) {
       Search->Writer.emplace();
-      Search->ReadOnlyMount = OnReadOnlyMount(directoryFd);
+      Search->ReadOnlyMount = OnReadOnlyMount(Search->DirectoryPath);
     }
-    // An entry removed between readdir and stat is skipped, not reported.
-    if (FillRecord(directoryFd, entry->d_name, name, *Search->Writer,
-                   Search->ReadOnlyMount, found))
-      return true;
+    // By name within the open directory: no path to walk. A dangling link
+    // still shows up in a listing, described as the link itself; an entry
+    // removed between readdir and stat is skipped, not reported.
+    const int directoryFd = ::dirfd(Search->Directory);
+    struct stat st;
+    if (::fstatat(directoryFd, entry->d_name, &st, 0) != 0 &&
+        ::fstatat(directoryFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+      continue;
+    FillRecord(st, name, *Search->Writer, Search->ReadOnlyMount, found);
+    return true;
   }
   return false;
 }
@@ -222,9 +220,8 @@ bool GetFileInfo(const std::string& path, TSearchRec& info) {
   std::string name = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
   struct stat st;
   if (::stat(linuxPath.c_str(), &st) != 0) return false;
-  struct statvfs fs;
-  bool readOnlyMount = ::statvfs(linuxPath.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0;
-  return FillRecord(AT_FDCWD, linuxPath.c_str(), name, TWriter(), readOnlyMount, info);
+  FillRecord(st, name, TWriter(), OnReadOnlyMount(linuxPath), info);
+  return true;
 }
 
 bool WildcardMatch(const std::string& pattern, const std::string& name) {

@@ -60,22 +60,6 @@ bool ReadNumber(const std::string& text, std::size_t& i, std::size_t maxDigits, 
   return digits > 0;
 }
 
-// The $TZ a conversion was made under, compared without copying it.
-struct TZoneSetting {
-  bool Set = false;
-  std::string Value;
-
-  bool IsCurrent() const {
-    const char* zone = std::getenv("TZ");
-    return zone ? Set && Value == zone : !Set;
-  }
-  void Take() {
-    const char* zone = std::getenv("TZ");
-    Set = zone != nullptr;
-    Value = zone ? zone : "";
-  }
-};
-
 // The C library keeps the zone rules in globals that tzset rebuilds: with $TZ
 // unset every call frees and reloads them. Its own lock is not one the
 // thread checker can see, so every use of the rules here takes this one,
@@ -271,6 +255,17 @@ TSystemTime UtcToSystemTime(std::time_t utc) {
   std::tm tm;
   ::gmtime_r(&utc, &tm);
   return FromTm(tm, 0);
+}
+
+bool TZoneSetting::IsCurrent() const {
+  const char* zone = std::getenv("TZ");
+  return zone ? Set && Value == zone : !Set;
+}
+
+void TZoneSetting::Take() {
+  const char* zone = std::getenv("TZ");
+  Set = zone != nullptr;
+  Value = zone ? zone : "";
 }
 
 std::tm UtcToLocalTm(std::time_t utc) { return LocalFields(utc, true); }

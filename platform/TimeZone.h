@@ -18,6 +18,18 @@ struct TTimeZoneInformation {
   int32_t DaylightBias = 0;  // minutes, added in daylight time (-60 for most zones, 0 without DST)
 };
 
+// The $TZ in force when something was worked out from the zone, so that
+// whoever keeps the result can tell when $TZ has changed since.
+class TZoneSetting {
+ public:
+  bool IsCurrent() const;
+  void Take();
+
+ private:
+  bool Set = false;
+  std::string Value;
+};
+
 // From the zone database for $TZ (or /etc/localtime).
 TTimeZoneInformation GetTimeZoneInformation();
 

@@ -114,42 +114,43 @@ std::string FormatLogTimeStamp(const TSystemTime& local, const TTimeZoneInformat
          sign + PadNumber(magnitude / 60, 2) + PadNumber(magnitude % 60, 2) + "]";
 }
 
+namespace {
+
 // A busy server writes many records and headers in one second, all with the
-// same stamp: each thread makes each text once a second (and again when TZ
-// changes) instead of converting the clock and the zone for every one.
-struct TStampOfSecond {
+// same stamp: each thread makes each text once a second instead of
+// converting the clock (and the zone) for every one.
+struct TTextOfSecond {
   std::time_t Second = -1;
-  std::string Zone;
   std::string Text;
 
   template <typename Make>
   const std::string& Get(Make make) {
     const std::time_t now = std::time(nullptr);
-    const char* zone = std::getenv("TZ");
-    if (now != Second || Zone != (zone ? zone : "")) {
-      Text = make();
+    if (now != Second) {
+      Text = make(now);
       Second = now;
-      Zone = zone ? zone : "";
     }
     return Text;
   }
 };
 
+}  // namespace
+
 std::string LogTimeStamp() {
-  thread_local TStampOfSecond stamp;
-  return stamp.Get([] { return FormatLogTimeStamp(GetLocalTime(), GetTimeZoneInformation()); });
+  thread_local TTextOfSecond stamp;
+  thread_local TZoneSetting zone;
+  if (!zone.IsCurrent()) {
+    // Local time: a changed $TZ makes the stamp again within the second.
+    zone.Take();
+    stamp.Second = -1;
+  }
+  return stamp.Get(
+      [](std::time_t) { return FormatLogTimeStamp(GetLocalTime(), GetTimeZoneInformation()); });
 }
 
 std::string HttpDateNow() {
-  // GMT: the zone does not matter here.
-  thread_local std::time_t madeFor = -1;
-  thread_local std::string made;
-  const std::time_t now = std::time(nullptr);
-  if (now != madeFor) {
-    made = HttpDate(UtcToSystemTime(now));
-    madeFor = now;
-  }
-  return made;
+  thread_local TTextOfSecond date;
+  return date.Get([](std::time_t now) { return HttpDate(UtcToSystemTime(now)); });
 }
 
 bool PercentDecode(std::string& text, bool pathMode) {

@@ -17,16 +17,20 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 
+std::string_view TrimBlanks(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return std::string_view();
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 // A decimal count, blanks around it allowed; false for anything else.
 // A count too large for 64 bits is still a count: it is reported as the
 // largest value, which every limit refuses.
-bool ParseDecimal(const std::string& text, long long& value) {
-  std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return false;
-  std::size_t last = text.find_last_not_of(" \t");
+bool ParseDecimal(std::string_view text, long long& value) {
+  const std::string_view digits = TrimBlanks(text);
+  if (digits.empty()) return false;
   value = 0;
-  for (std::size_t i = first; i <= last; ++i) {
-    char c = text[i];
+  for (char c : digits) {
     if (c < '0' || c > '9') return false;
     if (value > (std::numeric_limits<long long>::max() - (c - '0')) / 10)
       value = std::numeric_limits<long long>::max();
@@ -44,12 +48,6 @@ bool HasForbiddenHeadByte(const std::string& line) {
   for (unsigned char c : line)
     if ((c < 32 && c != '\t') || c == 127) return true;
   return false;
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return std::string_view();
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 // True when one of the comma-separated items of a header value is the word
@@ -205,7 +203,7 @@ void TRequestReader::NoteHeaderLine(const std::string& line, TBodyAnnouncement& 
   const std::string_view value = std::string_view(line).substr(colon + 1);
   if (SameText(name, "CONTENT-LENGTH")) {
     long long length = 0;
-    if (!ParseDecimal(std::string(value), length) || (body.LengthSeen && body.Length != length)) {
+    if (!ParseDecimal(value, length) || (body.LengthSeen && body.Length != length)) {
       // The end of the body is not known, so nothing after it could be
       // told apart from it.
       Refuse(400);

@@ -543,12 +543,12 @@ void TSvrSocket::Listen(int port) {
   int on = 1;
   ::setsockopt(Handle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   // Accepted sockets inherit these two and the receive time-out set below,
-  // which saves as many calls on every
-  // connection. No-delay: a reply that is larger than what is gathered
-  // (HoldWrites) leaves in several writes, and with Nagle's rule the last
-  // would wait for the ACK of the one before, which a client that delays
-  // its ACKs holds back some 40 ms on every kept-alive request. The send
-  // time-out bounds a blocking send to a client that stopped reading.
+  // which saves as many calls on every connection. No-delay: a reply that
+  // is larger than what is gathered (HoldWrites) leaves in several writes,
+  // and with Nagle's rule the last would wait for the ACK of the one
+  // before, which a client that delays its ACKs holds back some 40 ms on
+  // every kept-alive request. The send time-out bounds a blocking send to
+  // a client that stopped reading.
   ::setsockopt(Handle, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   SetSendTimeout(kSendStallTimeoutSeconds);
   timeval slice{kListenerReadSliceMs / 1000, (kListenerReadSliceMs % 1000) * 1000};

@@ -132,7 +132,7 @@ TAccessAnswer Refused(uint16_t code, const TRequest& request) {
 }  // namespace
 
 bool IsAccessFileName(const std::string& path) {
-  return UpperCase(FileNamePart(path)) == "HTTP.AUT";
+  return SameText(FileNamePart(path), kAccessFileName);
 }
 
 TAccessRecord ReadAccessRecord(const std::string& path) {

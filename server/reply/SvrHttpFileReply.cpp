@@ -6,6 +6,7 @@
 #include "platform/TimeZone.h"
 #include "server/net/Misc.h"
 #include "server/net/ShellLink.h"
+#include "server/reply/AccessCheck.h"
 #include "server/reply/SvrSetupHolder.h"
 #include "server/shell/MsgCat.h"
 
@@ -131,7 +132,7 @@ void THTTPDirReply::Prepare() {
   std::string row;  // one entry's row, written to the page whole
   for (bool more = search.FindFirst(DirectoryPath + "*.*", entry); more;
        more = search.FindNext(entry)) {
-    if (entry.Name == "." || SameText(entry.Name, "HTTP.AUT")) continue;
+    if (entry.Name == "." || IsAccessFileName(entry.Name)) continue;
     if (entry.Name == ".." && root) continue;
     bool isDirectory = (entry.Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     row = "<tr><td>";
