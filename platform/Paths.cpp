@@ -74,6 +74,7 @@ TPathStat StatPathInfo(const std::string& path) {
   info.Size = info.Kind == TPathKind::File ? static_cast<int64_t>(st.st_size) : 0;
   info.LastWriteTime = st.st_mtime;
   info.ModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  info.ChangedNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
   info.Device = static_cast<uint64_t>(st.st_dev);
   info.Inode = static_cast<uint64_t>(st.st_ino);
   return info;

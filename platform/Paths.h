@@ -25,6 +25,7 @@ struct TPathStat {
   int64_t Size = 0;               // bytes; 0 for anything but a file
   std::time_t LastWriteTime = 0;  // UTC seconds since 1970
   int64_t ModifiedNs = 0;         // the same to the nanosecond
+  int64_t ChangedNs = 0;          // status change, which no user can set back
   uint64_t Device = 0;
   uint64_t Inode = 0;
   bool IsFile() const { return Kind == TPathKind::File; }

@@ -1,5 +1,6 @@
 #include "server/reply/AccessCheck.h"
 
+#include <algorithm>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -75,6 +76,9 @@ struct TDirectoryNames {
   uint64_t Device = 0;
   uint64_t Inode = 0;
   int64_t ModifiedNs = 0;
+  // The modification time can be set back (touch, cp -p, unpacking an
+  // archive) over an access file just added; the change time cannot.
+  int64_t ChangedNs = 0;
   std::vector<std::string> Names;
 };
 
@@ -87,16 +91,17 @@ class TAccessFileCache {
       std::lock_guard<std::mutex> hold(Lock);
       auto found = Entries.find(directory);
       if (found != Entries.end() && found->second.Device == stat.Device &&
-          found->second.Inode == stat.Inode && found->second.ModifiedNs == stat.ModifiedNs)
+          found->second.Inode == stat.Inode && found->second.ModifiedNs == stat.ModifiedNs &&
+          found->second.ChangedNs == stat.ChangedNs)
         return found->second.Names;
     }
     std::vector<std::string> names = SearchAccessFiles(directory);
-    if (FileClockNowNs() - stat.ModifiedNs >= kDirectorySettleNs) {
+    if (FileClockNowNs() - std::max(stat.ModifiedNs, stat.ChangedNs) >= kDirectorySettleNs) {
       std::lock_guard<std::mutex> hold(Lock);
       // Starting afresh is the simplest bound, and a server that asks for
       // this many directories would gain little from choosing a victim.
       if (Entries.size() >= kAccessFileCacheDirectories) Entries.clear();
-      Entries[directory] = TDirectoryNames{stat.Device, stat.Inode, stat.ModifiedNs, names};
+      Entries[directory] = TDirectoryNames{stat.Device, stat.Inode, stat.ModifiedNs, stat.ChangedNs, names};
     }
     return names;
   }

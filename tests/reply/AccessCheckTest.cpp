@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -194,5 +195,13 @@ TEST(AccessRecord, RememberedNamesFollowTheDirectory) {
   settle();
   std::filesystem::remove(dir / "HTTP.AUT");
   EXPECT_FALSE(ReadAccessRecord(file).Present);
+  // Remembered without an access file, then one added and the directory's
+  // modification time set back as it was (touch -r, cp -p, an archive).
+  std::this_thread::sleep_for(std::chrono::milliseconds(3100));
+  EXPECT_FALSE(ReadAccessRecord(file).Present);
+  const auto before = std::filesystem::last_write_time(dir.Path());
+  WriteFile(dir / "http.aut", "[prava]\n*.*=GH\n");
+  std::filesystem::last_write_time(dir.Path(), before);
+  EXPECT_EQ(ReadAccessRecord(file).Rights, "GH") << "a time stamp set back hides nothing";
 }
 
